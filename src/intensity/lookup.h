@@ -1,0 +1,23 @@
+// Lookup routes, one per sample layout. Each converts `count` values (three
+// per pixel already counted in for the RGB layouts) and writes doubles or,
+// with float_out, floats. A null or unusable calibration converts unchanged.
+#pragma once
+
+#include "intensity/ical.h"
+
+namespace calmgr {
+
+// A calibration that the interpolating and direct routes may use: not type
+// 3, a table present, and range_max strictly above range_min.
+bool usable(const IntensityCal* cal);
+
+void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
+void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
+void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
+void lookup_f32(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
+void lookup_f64(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
+
+// Dispatch by sample type code and output flag; count is in pixels.
+int32_t lookup(const IntensityCal* cal, uint32_t type, const void* samples, uint64_t count, void* out);
+
+}  // namespace calmgr
