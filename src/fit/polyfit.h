@@ -1,0 +1,18 @@
+// Internal side of the polynomial fits: the coefficient fit used by the
+// fitted-curve builder (not exported). PolynomialFit and PolynomialFitRange
+// are declared in calmgr.h.
+#pragma once
+
+#include "calmgr.h"
+
+#include <cstdint>
+
+namespace calmgr {
+
+// Fits a polynomial of the given degree (1..7) to the samples by unweighted
+// least squares and writes coefficients 0..degree (constant term first).
+// Returns 0, FIT_ERR_ARGS (nothing written) or CAL_ERR_NOMEM (nothing
+// written).
+int32_t PolynomialFitCoeffs(const RealPoint* samples, int16_t num_samples, double* coeffs, int16_t degree);
+
+}  // namespace calmgr
