@@ -13,7 +13,7 @@ static int check(int32_t status, const char* what) {
 static void print_row(const char* label, const double* values, int n) {
     int i;
     printf("%-28s", label);
-    for (i = 0; i < n; ++i) printf(" %8.4f", values[i]);
+    for (i = 0; i < n; ++i) printf(" %8.4f", values[i] + 0.0); /* no "-0.0000" */
     printf("\n");
 }
 
@@ -59,7 +59,7 @@ int main(void) {
     print_row("density, 16-bit 0..4095:", out, 6);
     ICalControl(cal, ICAL_GET_TABLE_MIN, 0, 0, &table_min);
     ICalControl(cal, ICAL_GET_TABLE_MAX, 0, 0, &table_max);
-    printf("table minimum %.6f, maximum %.6f\n", table_min, table_max);
+    printf("table minimum %.6f, maximum %.6f\n", table_min + 0.0, table_max + 0.0);
 
     return check(ICalDestroy(cal), "destroy") ? 0 : 1;
 }
