@@ -82,6 +82,7 @@ int32_t ctl(IntensityCal* cal, uint32_t code, int32_t value, int32_t index, cons
 
 void destroy_all() {
     for (IntensityCal* cal : sweep::ical_registry()) EXPECT_EQ(lib([&] { return ICalDestroy(cal); }), CAL_OK);
+    for (SpatialCal* cal : sweep::scal_registry()) EXPECT_EQ(lib([&] { return SCalDestroy(cal); }), CAL_OK);
 }
 
 // table_min <= every numeric entry <= table_max.
@@ -183,10 +184,13 @@ protected:
     void TearDown() override {
         EXPECT_EQ(sweep::new_counter().news, news_before_) << "the library allocated through operator new";
         EXPECT_TRUE(sweep::ical_registry().empty());
+        EXPECT_TRUE(sweep::scal_registry().empty());
     }
-    uint64_t sweep_image(Scenario& s) { return run_sweep(s, image_, {&image_}); }
+    uint64_t sweep_image(Scenario& s) { return run_sweep(s, image_, {&image_, &heap_}); }
+    uint64_t sweep_heap(Scenario& s) { return run_sweep(s, heap_, {&image_, &heap_}); }
 
     sweep::ImageAllocator image_;
+    sweep::HeapAllocator heap_;
 
 private:
     uint64_t news_before_ = 0;
@@ -233,6 +237,47 @@ TEST_F(Sweep, ICalCreate) {
     CreateIntensity s;
     // record, points and table: three requests, each refused in each mode
     EXPECT_EQ(sweep_image(s), 6u);
+}
+
+struct CreateSpatial : Scenario {
+    SpatialCal* existing = nullptr;
+    SpatialCal* created = nullptr;
+    std::vector<SpatialCal*> registry;
+
+    void setup() override {
+        existing = lib([] { return SCalCreate(); });
+        ASSERT_NE(existing, nullptr);
+        registry = sweep::scal_registry();
+    }
+    int32_t call() override {
+        created = SCalCreate();
+        return created != nullptr ? CAL_OK : CAL_ERR_NOMEM;
+    }
+    void check_success(int32_t status) override {
+        ASSERT_EQ(status, CAL_OK);
+        ASSERT_EQ(sweep::scal_registry().front(), created);
+        char name[128];
+        ASSERT_EQ(lib([&] { return SCalControl(created, SCAL_GET_NAME, 0, 0, name); }), CAL_OK);
+        EXPECT_STREQ(name, "Spatial Cal 1");
+        const PixelPoint px[2] = {{3, -4}, {0, 0}};
+        RealPoint out[2];
+        ASSERT_EQ(lib([&] { return SCalPixToCU(created, px, out, 2); }), CAL_OK);
+        EXPECT_EQ(out[0].x, 3.0);
+        EXPECT_EQ(out[0].y, -4.0);
+    }
+    void check_failure(int32_t status) override {
+        EXPECT_EQ(status, CAL_ERR_NOMEM);
+        EXPECT_EQ(sweep::scal_registry(), registry);
+        const PixelPoint px[1] = {{5, 6}};
+        RealPoint out[1];
+        ASSERT_EQ(lib([&] { return SCalPixToCU(existing, px, out, 1); }), CAL_OK);
+        EXPECT_EQ(out[0].x, 5.0);
+    }
+};
+
+TEST_F(Sweep, SCalCreate) {
+    CreateSpatial s;
+    EXPECT_EQ(sweep_image(s), 2u);  // one record, refused in each mode
 }
 
 // ---- controls that allocate --------------------------------------------------
@@ -432,19 +477,121 @@ TEST_F(Sweep, RebuildUnderEveryFitType) {
     }
 }
 
+TEST_F(Sweep, RebuildUnderEveryFitTypeWithTheEngineHeapRefusing) {
+    for (int16_t fit : kFitTypes) {
+        for (int options : {0, int{ICAL_OPT_MONOTONIC}}) {
+            SCOPED_TRACE(testing::Message() << "fit " << fit << " options " << options);
+            ControlScenario s;
+            s.prepare = [fit, options](IntensityCal* c) {
+                ctl(c, ICAL_SET_POINTS, 5, 1, kFivePoints);
+                ctl(c, ICAL_SET_OPTIONS, options, 1, nullptr);
+            };
+            s.code = ICAL_SET_FIT_TYPE;
+            s.value = fit;
+            const uint64_t points = sweep_heap(s);
+            const bool least_squares = (fit >= 1 && fit <= 3) || fit >= 10;
+            if (least_squares) EXPECT_GE(points, 2u);
+            else EXPECT_EQ(points, 0u);  // piecewise builds take nothing from the heap
+        }
+    }
+}
+
+TEST_F(Sweep, SetPointsWithTheEngineHeapRefusing) {
+    for (int16_t fit : {1, 10, 11, 23}) {
+        SCOPED_TRACE(testing::Message() << "fit " << fit);
+        ControlScenario s;
+        s.prepare = [fit](IntensityCal* c) {
+            ctl(c, ICAL_SET_FIT_TYPE, fit, 1, nullptr);
+            ctl(c, ICAL_SET_OPTIONS, ICAL_OPT_MONOTONIC, 1, nullptr);
+        };
+        s.code = ICAL_SET_POINTS;
+        s.value = 5;
+        s.data = bytes_of(kFivePoints, 5);
+        EXPECT_GE(sweep_heap(s), 2u);
+    }
+}
+
+// ---- the polynomial entry points -------------------------------------------------
+
+// A fit whose outputs are prefilled with a marker: a failing run must leave
+// every marker in place, a successful one must equal an undisturbed fit.
+struct PolynomialScenario : Scenario {
+    bool range = false;
+    bool in_place = false;
+    int16_t degree = 3;
+    std::vector<RealPoint> samples, points, ref_points;
+    std::vector<double> values, ref_values;
+
+    static std::vector<RealPoint> make_samples() {
+        return {{0, 1}, {1, 2.5}, {2, 2}, {3, 6}, {4, 7.5}, {5, 7}, {6, 12}};
+    }
+    int32_t fit(std::vector<RealPoint>& pts, std::vector<double>& vals) {
+        if (range) return PolynomialFitRange(samples.data(), 7, vals.data(), -1.0, 8.0, 10, degree);
+        if (in_place) return PolynomialFit(pts.data(), 7, pts.data(), 7, degree);
+        return PolynomialFit(samples.data(), 7, pts.data(), 5, degree);
+    }
+    void reset(std::vector<RealPoint>& pts, std::vector<double>& vals) {
+        samples = make_samples();
+        vals.assign(10, -123.0);
+        pts = in_place ? make_samples() : std::vector<RealPoint>{{-1, -123}, {0.5, -123}, {2, -123}, {7, -123}, {9, -123}};
+    }
+    void setup() override {
+        reset(ref_points, ref_values);
+        EXPECT_EQ(lib([&] { return fit(ref_points, ref_values); }), 0);
+        reset(points, values);
+    }
+    int32_t call() override { return fit(points, values); }
+    void check_success(int32_t status) override {
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(std::memcmp(points.data(), ref_points.data(), points.size() * sizeof(RealPoint)), 0);
+        EXPECT_EQ(std::memcmp(values.data(), ref_values.data(), values.size() * sizeof(double)), 0);
+    }
+    void check_failure(int32_t status) override {
+        EXPECT_EQ(status, CAL_ERR_NOMEM);
+        std::vector<RealPoint> fresh_points;
+        std::vector<double> fresh_values;
+        reset(fresh_points, fresh_values);
+        EXPECT_EQ(std::memcmp(points.data(), fresh_points.data(), points.size() * sizeof(RealPoint)), 0)
+            << "a failing fit wrote its output";
+        EXPECT_EQ(std::memcmp(values.data(), fresh_values.data(), values.size() * sizeof(double)), 0)
+            << "a failing fit wrote its output";
+        EXPECT_EQ(std::memcmp(samples.data(), make_samples().data(), samples.size() * sizeof(RealPoint)), 0);
+    }
+};
+
+TEST_F(Sweep, PolynomialFitAndFitRange) {
+    for (int16_t degree : {1, 3, 7}) {
+        for (int variant = 0; variant < 3; ++variant) {
+            SCOPED_TRACE(testing::Message() << "degree " << degree << " variant " << variant);
+            PolynomialScenario s;
+            s.degree = degree;
+            s.range = variant == 0;
+            s.in_place = variant == 2;
+            // six work arrays and the elimination's three vectors, and
+            // whatever the engine asks on top: each refused in both modes
+            EXPECT_GE(sweep_heap(s), 18u);
+            EXPECT_EQ(sweep_image(s), 0u);  // the image library's allocator is not used
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     const sweep::Schedule& image = sweep::ImageAllocator::schedule();
+    const sweep::Schedule& heap = sweep::HeapAllocator::schedule();
     std::printf("allocation-failure sweep: %llu failure points exercised\n",
                 static_cast<unsigned long long>(g_failure_points));
     std::printf("image allocator: %zu allocation sites asked, %zu of them refused at least once\n",
                 image.sites_asked.size(), image.sites_refused.size());
     // With the whole sweep run, every code location that asked for a block
     // must also have seen a refusal.
-    if (testing::GTEST_FLAG(filter) == "*" && image.sites_asked != image.sites_refused) {
+    std::printf("engine heap: %zu allocation sites asked, %zu of them refused at least once\n",
+                heap.sites_asked.size(), heap.sites_refused.size());
+    if (testing::GTEST_FLAG(filter) == "*" &&
+        (image.sites_asked != image.sites_refused || heap.sites_asked != heap.sites_refused)) {
         std::printf("FAILED: some allocation sites were never refused\n");
         return 1;
     }

@@ -6,9 +6,11 @@
 #pragma once
 
 #include "calmgr.h"
+#include "fit/lsq.h"
 #include "frame/services.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -120,6 +122,45 @@ private:
     }
 };
 
+// The least-squares engine's heap: the process heap with a counting,
+// refusing allocation. Installed for the object's lifetime.
+class HeapAllocator final : public Failer {
+public:
+    HeapAllocator() {
+        schedule().mode = Mode::Never;
+        calmgr::set_fit_heap(&alloc, &release);
+    }
+    ~HeapAllocator() override { calmgr::set_fit_heap(nullptr, nullptr); }
+    HeapAllocator(const HeapAllocator&) = delete;
+    HeapAllocator& operator=(const HeapAllocator&) = delete;
+
+    void fail(Mode mode, uint64_t k) override {
+        schedule().mode = mode;
+        schedule().fail_at = schedule().requests + k;
+    }
+    void stop() override { schedule().mode = Mode::Never; }
+    uint64_t refused() const override { return schedule().refused; }
+    int64_t live() const override { return schedule().live; }
+    const char* label() const override { return "engine heap"; }
+    static Schedule& schedule() {
+        static Schedule s;
+        return s;
+    }
+
+private:
+    __attribute__((noinline)) static void* alloc(std::size_t size) {
+        const auto site = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+        if (schedule().next_refused(site)) return nullptr;
+        void* block = std::malloc(size);
+        if (block != nullptr) ++schedule().live;
+        return block;
+    }
+    static void release(void* block) {
+        if (block != nullptr) --schedule().live;
+        std::free(block);
+    }
+};
+
 // Everything ICalControl reads back, compared bit for bit (NaN included).
 struct ICalState {
     uint32_t type = 0;
@@ -180,6 +221,18 @@ inline std::vector<IntensityCal*> ical_registry() {
     for (;;) {
         IntensityCal* next = nullptr;
         lib([&] { return ICalControl(cal, ICAL_GET_NEXT, 0, 0, &next); });
+        if (next == nullptr) return all;
+        all.push_back(next);
+        cal = next;
+    }
+}
+
+inline std::vector<SpatialCal*> scal_registry() {
+    std::vector<SpatialCal*> all;
+    SpatialCal* cal = nullptr;
+    for (;;) {
+        SpatialCal* next = nullptr;
+        lib([&] { return SCalControl(cal, SCAL_GET_NEXT, 0, 0, &next); });
         if (next == nullptr) return all;
         all.push_back(next);
         cal = next;
