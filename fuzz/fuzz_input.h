@@ -35,10 +35,11 @@ public:
             std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
             std::numeric_limits<double>::quiet_NaN(), 1e9, -1e9, 65535.0, 2147483648.0, 1e19};
         const uint8_t kind = u8();
-        switch (kind % 4) {
+        switch (kind % 5) {
             case 0: return kSpecial[u8() % (sizeof kSpecial / sizeof kSpecial[0])];
-            case 1: return static_cast<double>(static_cast<int16_t>(u16()));
+            case 1: return static_cast<double>(static_cast<int8_t>(u8()) % 4 * 85);  // collisions
             case 2: return static_cast<double>(u16()) / 16.0 - 100.0;
+            case 3: return static_cast<double>(static_cast<int16_t>(u16()));
             default: {
                 const uint64_t bits = u64();
                 double v;

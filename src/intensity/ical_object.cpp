@@ -46,8 +46,11 @@ int32_t build_two_point_line(IntensityCal* cal) {
             table[i] = x < x0 ? y0 : y1;
             x += step;
         }
-        cal->table_min = y0 < y1 ? y0 : y1;
-        cal->table_max = y0 < y1 ? y1 : y0;
+        // A NaN value has no place in an order: the statistics come from the
+        // numeric one alone (0.0 when neither is), so they bound the table.
+        const double a = std::isnan(y0) ? y1 : y0, b = std::isnan(y1) ? y0 : y1;
+        cal->table_min = std::isnan(a) ? 0.0 : (a < b ? a : b);
+        cal->table_max = std::isnan(a) ? 0.0 : (a < b ? b : a);
         return CAL_OK;
     }
 
