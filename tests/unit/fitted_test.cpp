@@ -181,6 +181,25 @@ TEST(FittedTransforms, LogarithmicModelZeroWhereTheFitIsNotPositive) {
     EXPECT_EQ(get_double(c.p, ICAL_GET_TABLE_MIN), 0.0);
 }
 
+TEST(FittedTransforms, RefusedFitIsNotTransformed) {
+    // A table longer than the fit's 16-bit signed count is refused by the
+    // fit; the table it leaves must not be taken for fitted values.
+    Cal c;
+    ASSERT_EQ(set_curve(c.p, {{0, 1}, {100, 2}, {255, 3}}, 0), CAL_OK);
+    double* big = calmgr::alloc_array<double>(40000);
+    ASSERT_NE(big, nullptr);
+    for (int i = 0; i < 40000; ++i) big[i] = 7.0;
+    calmgr::mem_free(c.p->table);
+    c.p->table = big;
+    c.p->table_size = 40000;
+    for (int16_t type : {11, 21}) {
+        c.p->fit_type = type;
+        EXPECT_EQ(calmgr::recompute(c.p), CAL_OK);
+        EXPECT_EQ(c.p->table[0], 7.0) << type;
+        EXPECT_EQ(c.p->table[39999], 7.0) << type;
+    }
+}
+
 TEST(FittedTypes, TypesWithoutAModelInterpolateLinearly) {
     const std::vector<CalPoint> pts{{10, 3}, {60, 90}, {61, 20}, {200, 40}};
     Cal reference;
