@@ -34,19 +34,18 @@ void sort_covariance(double** covariance, int32_t num_coeffs, const int32_t* fit
 
 bool lfit(const double* xs, const double* ys, const double* sigmas, int32_t num_samples, double* coeffs,
           const int32_t* fit_mask, int32_t num_coeffs, double** covariance, double* chi_square, BasisFn basis) {
-    const int32_t M = num_coeffs;
-    double** rhs = rmatrix(1, M, 1, 1);
+    double** rhs = rmatrix(1, num_coeffs, 1, 1);
     // A basis writes values[1] even for no coefficients, so v always has it.
-    const int32_t v_hi = M < 1 ? 1 : M;
+    const int32_t v_hi = num_coeffs < 1 ? 1 : num_coeffs;
     double* v = rhs != nullptr ? rvector(1, v_hi) : nullptr;
     int32_t m = 0;
-    for (int32_t j = 1; j <= M; ++j) {
+    for (int32_t j = 1; j <= num_coeffs; ++j) {
         if (fit_mask[j] != 0) ++m;
     }
     GaussjWork work{};
     if (v == nullptr || !gaussj_work_make(work, m)) {
         rvector_release(v, 1, v_hi);
-        rmatrix_release(rhs, 1, M, 1, 1);
+        rmatrix_release(rhs, 1, num_coeffs, 1, 1);
         return false;
     }
 
@@ -57,16 +56,16 @@ bool lfit(const double* xs, const double* ys, const double* sigmas, int32_t num_
     }
 
     for (int32_t i = 1; i <= num_samples; ++i) {
-        basis(xs[i], v, M);
+        basis(xs[i], v, num_coeffs);
         double t = ys[i];
-        if (m < M) {
-            for (int32_t j = 1; j <= M; ++j) {
+        if (m < num_coeffs) {
+            for (int32_t j = 1; j <= num_coeffs; ++j) {
                 if (fit_mask[j] == 0) t -= v[j] * coeffs[j];
             }
         }
         const double w = 1.0 / (sigmas[i] * sigmas[i]);
         int32_t j = 0;
-        for (int32_t l = 1; l <= M; ++l) {
+        for (int32_t l = 1; l <= num_coeffs; ++l) {
             if (fit_mask[l] == 0) continue;
             const double q = w * v[l];
             ++j;
@@ -86,23 +85,23 @@ bool lfit(const double* xs, const double* ys, const double* sigmas, int32_t num_
     gaussj_work_release(work, m);
 
     int32_t j = 0;
-    for (int32_t l = 1; l <= M; ++l) {
+    for (int32_t l = 1; l <= num_coeffs; ++l) {
         if (fit_mask[l] != 0) coeffs[l] = rhs[++j][1];
     }
 
     double chi = 0.0;
     for (int32_t i = 1; i <= num_samples; ++i) {
-        basis(xs[i], v, M);
+        basis(xs[i], v, num_coeffs);
         double s = 0.0;
-        for (int32_t k = 1; k <= M; ++k) s += v[k] * coeffs[k];
+        for (int32_t k = 1; k <= num_coeffs; ++k) s += v[k] * coeffs[k];
         const double d = (ys[i] - s) / sigmas[i];
         chi += d * d;
     }
     *chi_square = chi;
 
-    sort_covariance(covariance, M, fit_mask, m);
+    sort_covariance(covariance, num_coeffs, fit_mask, m);
     rvector_release(v, 1, v_hi);
-    rmatrix_release(rhs, 1, M, 1, 1);
+    rmatrix_release(rhs, 1, num_coeffs, 1, 1);
     return true;
 }
 

@@ -331,7 +331,8 @@ TEST(Lfit, AsManyCoefficientsAsSamplesInterpolate) {
     EXPECT_NEAR(chi, 0.0, 1e-12);
     // The covariance is the inverse of a symmetric matrix.
     for (int i = 1; i <= 4; ++i)
-        for (int j = 1; j < i; ++j) EXPECT_NEAR(f.covariance[i][j], f.covariance[j][i], 1e-9 * std::fabs(f.covariance[i][j]));
+        for (int j = 1; j < i; ++j)
+            EXPECT_NEAR(f.covariance[i][j], f.covariance[j][i], 1e-9 * std::fabs(f.covariance[i][j]));
 }
 
 TEST(Lfit, ZeroSigmaGivesNonFiniteResults) {
