@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <functional>
 #include <new>
 
@@ -600,6 +601,17 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(g_failure_points));
     std::printf("image allocator: %zu allocation sites asked, %zu of them refused at least once\n",
                 image.sites_asked.size(), image.sites_refused.size());
+    // CALMGR_SWEEP_SITES=1 lists the sites as offsets into the binary, for
+    // addr2line.
+    if (std::getenv("CALMGR_SWEEP_SITES") != nullptr) {
+        for (const sweep::Schedule* sched : {&image, &heap}) {
+            for (uintptr_t site : sched->sites_asked) {
+                Dl_info info{};
+                dladdr(reinterpret_cast<void*>(site), &info);
+                std::printf("site 0x%zx\n", static_cast<size_t>(site - reinterpret_cast<uintptr_t>(info.dli_fbase)));
+            }
+        }
+    }
     // With the whole sweep run, every code location that asked for a block
     // must also have seen a refusal.
     std::printf("engine heap: %zu allocation sites asked, %zu of them refused at least once\n",
