@@ -7,6 +7,7 @@
 // call the statuses and the readable state are checked against the rules
 // (see the CHECKs); any violation aborts.
 #include "calmgr.h"
+#include "fit/lsq.h"
 #include "fuzz_input.h"
 #include "support/failing_allocator.h"
 
@@ -34,6 +35,33 @@ constexpr uint32_t kMaxCount = 96;   // lookup and conversion counts
 constexpr int16_t kMaxPoints = 40;   // points handed in
 constexpr int16_t kMaxTable = 4200;  // table entries handed in or resized to
 
+// The least-squares engine's heap, refusing requests on command.
+struct Heap {
+    int mode = 0;  // 0 never, 1 once, 2 from fail_at on
+    uint64_t fail_at = 0, requests = 0, refused = 0;
+    int64_t live = 0;
+
+    static Heap& get() {
+        static Heap h;
+        return h;
+    }
+    static void* alloc(size_t size) {
+        Heap& h = get();
+        ++h.requests;
+        if ((h.mode == 1 && h.requests == h.fail_at) || (h.mode == 2 && h.requests >= h.fail_at)) {
+            ++h.refused;
+            return nullptr;
+        }
+        void* block = std::malloc(size);
+        if (block != nullptr) ++h.live;
+        return block;
+    }
+    static void release(void* block) {
+        if (block != nullptr) --get().live;
+        std::free(block);
+    }
+};
+
 struct State {
     IntensityCal* ical[kSlots] = {};
     uint64_t ical_born[kSlots] = {};
@@ -42,6 +70,7 @@ struct State {
     uint64_t clock = 0;
     FailingAllocator* alloc = nullptr;
     uint64_t refused_before = 0;
+    uint64_t heap_refused_before = 0;
 };
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -101,7 +130,8 @@ void check_table_stats(IntensityCal* cal) {
 // A refused request is reported as CAL_ERR_NOMEM (or a null handle), and
 // CAL_ERR_NOMEM is reported only for a refused request.
 void check_nomem(State& st, bool nomem) {
-    const bool refused = st.alloc->refused() != st.refused_before;
+    const bool refused =
+        st.alloc->refused() != st.refused_before || Heap::get().refused != st.heap_refused_before;
     CHECK(refused == nomem);
 }
 
@@ -289,6 +319,7 @@ void ical_control(State& st, fuzz::Input& in) {
     const int16_t v16 = static_cast<int16_t>(value & 0xFFFF);
     const Snapshot before = cal != nullptr ? snapshot(cal) : Snapshot{};
     st.refused_before = st.alloc->refused();
+    st.heap_refused_before = Heap::get().refused;
     const int32_t status = ICalControl(cal, code, value, index, data);
     check_nomem(st, status == CAL_ERR_NOMEM);
 
@@ -586,7 +617,7 @@ void clear_associations() {
 
 // ---- polynomial fits ----------------------------------------------------------
 
-void polynomial(fuzz::Input& in) {
+void polynomial(State& st, fuzz::Input& in) {
     const bool range = in.flag();
     const int16_t num_samples = in.below(4) == 0 ? static_cast<int16_t>(in.u16()) : static_cast<int16_t>(in.below(20));
     const int16_t num_out = in.below(4) == 0 ? static_cast<int16_t>(in.u16()) : static_cast<int16_t>(in.below(40));
@@ -612,6 +643,9 @@ void polynomial(fuzz::Input& in) {
             for (double v : values) CHECK(v == -3.5);
         } else {
             CHECK(status == 0 || status == CAL_ERR_NOMEM);
+            check_nomem(st, status == CAL_ERR_NOMEM);
+            if (status == CAL_ERR_NOMEM)
+                for (double v : values) CHECK(v == -3.5);
             CHECK(values[no] == -3.5);
         }
     } else {
@@ -629,6 +663,11 @@ void polynomial(fuzz::Input& in) {
                   (samples.empty() || std::memcmp(samples.data(), samples_before.data(), ns * sizeof(RealPoint)) == 0));
         } else {
             CHECK(status == 0 || status == CAL_ERR_NOMEM);
+            check_nomem(st, status == CAL_ERR_NOMEM);
+            if (status == CAL_ERR_NOMEM) {  // nothing written
+                for (size_t k = 0; k < no; ++k) CHECK(out[k].y == -3.5);
+                CHECK(std::memcmp(samples.data(), samples_before.data(), ns * sizeof(RealPoint)) == 0);
+            }
         }
         CHECK(out[no].x == -3.5 && out[no].y == -3.5);
     }
@@ -638,10 +677,14 @@ void polynomial(fuzz::Input& in) {
 
 void refuse_requests(State& st, fuzz::Input& in) {
     const uint8_t how = in.u8();
-    if (how < 128) {
+    if (how < 64) {
         st.alloc->stop_failing();
-    } else {
+        Heap::get().mode = 0;
+    } else if (how < 160) {
         st.alloc->fail(how & 1 ? FailingAllocator::Mode::Once : FailingAllocator::Mode::FromK, 1 + in.below(6));
+    } else {
+        Heap::get().mode = how & 1 ? 1 : 2;
+        Heap::get().fail_at = Heap::get().requests + 1 + in.below(12);
     }
 }
 
@@ -650,10 +693,12 @@ void refuse_requests(State& st, fuzz::Input& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
     FailingAllocator alloc;
+    calmgr::set_fit_heap(&Heap::alloc, &Heap::release);
     State st;
     st.alloc = &alloc;
     for (int step = 0; step < 64 && !in.empty(); ++step) {
         st.refused_before = alloc.refused();
+        st.heap_refused_before = Heap::get().refused;
         const uint32_t op = in.below(12);
         if (op == 11) {  // the next call meets a refusing allocator
             refuse_requests(st, in);
@@ -667,10 +712,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 7: scal_control(st, in); break;
             case 8: scal_pix_to_cu(st, in); break;
             case 9: associate(st, in); break;
-            case 10: polynomial(in); break;
+            case 10: polynomial(st, in); break;
             default: break;
         }
         alloc.stop_failing();
+        Heap::get().mode = 0;
         check_registries(st);
     }
     clear_associations();
@@ -679,5 +725,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (SpatialCal* cal : st.scal)
         if (cal != nullptr) CHECK(SCalDestroy(cal) == CAL_OK);
     CHECK(alloc.live() == 0);
+    CHECK(Heap::get().live == 0);
+    calmgr::set_fit_heap(nullptr, nullptr);
     return 0;
 }
