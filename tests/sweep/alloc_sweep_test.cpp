@@ -480,7 +480,7 @@ TEST_F(Sweep, RebuildUnderEveryFitType) {
         for (int options : {0, int{ICAL_OPT_MONOTONIC}, ICAL_OPT_MONOTONIC | ICAL_OPT_CLAMP_NEGATIVE}) {
             SCOPED_TRACE(testing::Message() << "fit " << fit << " options " << options);
             ControlScenario s;
-            s.prepare = [fit, options](IntensityCal* c) {
+            s.prepare = [options](IntensityCal* c) {
                 ctl(c, ICAL_SET_POINTS, 5, 1, kFivePoints);
                 ctl(c, ICAL_SET_OPTIONS, options, 1, nullptr);
             };
@@ -497,7 +497,7 @@ TEST_F(Sweep, RebuildUnderEveryFitTypeWithTheEngineHeapRefusing) {
         for (int options : {0, int{ICAL_OPT_MONOTONIC}}) {
             SCOPED_TRACE(testing::Message() << "fit " << fit << " options " << options);
             ControlScenario s;
-            s.prepare = [fit, options](IntensityCal* c) {
+            s.prepare = [options](IntensityCal* c) {
                 ctl(c, ICAL_SET_POINTS, 5, 1, kFivePoints);
                 ctl(c, ICAL_SET_OPTIONS, options, 1, nullptr);
             };
