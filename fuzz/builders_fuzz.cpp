@@ -10,6 +10,7 @@
 #include "fit/polyfit.h"
 #include "fuzz_input.h"
 #include "intensity/ical.h"
+#include "intensity/piecewise.h"
 
 #include <algorithm>
 #include <cmath>
@@ -117,6 +118,27 @@ void build_calibration(fuzz::Input& in) {
     CHECK(ICalDestroy(cal) == CAL_OK);
 }
 
+// Piecewise interpolation straight onto a bare table: it fills the table
+// or leaves it exactly as it was, and never leaves it.
+void interpolate_piecewise(fuzz::Input& in) {
+    const auto n = static_cast<uint16_t>(in.below(24));
+    std::vector<CalPoint> points = fuzz_points(in, n);
+    const uint16_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 16, 256, 1000};
+    const uint16_t size = in.flag() ? sizes[in.below(10)] : static_cast<uint16_t>(in.below(700));
+    const auto order = static_cast<int16_t>(1 + in.below(3));
+    double lo = in.flag() ? 0.0 : in.real();
+    double hi = in.flag() ? 255.0 : in.real();
+    std::vector<double> table(size + 1u, -9.75);  // one guard entry
+    const int built = calmgr::build_piecewise_table(points.empty() ? nullptr : points.data(), n, table.data(), size,
+                                                    order, lo, hi);
+    CHECK(table[size] == -9.75);
+    if (built == 0) {
+        for (double v : table) CHECK(v == -9.75);
+    } else {
+        CHECK(built == 1);
+    }
+}
+
 // The polynomial fits on arbitrary samples: only FIT_ERR_ARGS or 0.
 void fit_polynomials(fuzz::Input& in) {
     const auto n = static_cast<int16_t>(1 + in.below(40));
@@ -195,8 +217,9 @@ void least_squares(fuzz::Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
-    switch (in.below(5)) {
+    switch (in.below(6)) {
         case 0: case 1: build_calibration(in); break;
+        case 5: interpolate_piecewise(in); break;
         case 2: fit_polynomials(in); break;
         case 3: eliminate(in); break;
         default: least_squares(in); break;
