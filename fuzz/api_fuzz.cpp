@@ -285,7 +285,11 @@ void ical_control(State& st, fuzz::Input& in) {
             const size_t elems = code == ICAL_SET_POINTS ? 2 * count : count;
             std::vector<double> v(elems);
             const bool sorted = in.flag();
-            for (size_t i = 0; i < elems; ++i) v[i] = in.empty() ? static_cast<double>(i * 7 % 256) : in.real();
+            for (size_t i = 0; i < elems; ++i) {
+                v[i] = in.empty() ? static_cast<double>(i * 7 % 256) : in.real();
+                // equal inputs (a vertical step) now and then
+                if (code == ICAL_SET_POINTS && i % 2 == 0 && i >= 2 && in.below(4) == 0) v[i] = v[i - 2];
+            }
             if (sorted && code == ICAL_SET_POINTS) {  // ascending inputs, as a careful caller gives
                 for (size_t i = 1; i < count; ++i)
                     for (size_t j = i; j > 0 && v[2 * j] < v[2 * (j - 1)]; --j) {

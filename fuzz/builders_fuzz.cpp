@@ -47,7 +47,11 @@ std::vector<CalPoint> fuzz_points(fuzz::Input& in, uint16_t n) {
         } else {
             points[i] = {in.real(), in.real()};
         }
-        if (i > 0 && in.below(8) == 0) points[i] = points[i - 1];  // consecutive repeat
+        if (i > 0) {
+            const uint8_t repeat = in.below(8);
+            if (repeat == 0) points[i] = points[i - 1];                   // consecutive repeat
+            if (repeat == 1) points[i].input = points[i - 1].input;       // vertical step
+        }
     }
     if (shape & 0x10) {
         std::stable_sort(points.begin(), points.end(),
