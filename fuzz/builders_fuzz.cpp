@@ -122,6 +122,37 @@ void build_calibration(fuzz::Input& in) {
     CHECK(ICalDestroy(cal) == CAL_OK);
 }
 
+// recompute on a record whose fields are set directly: few points (two
+// often, so the two-point line gets its share), any fit type including the
+// negative ones of the default row, any range and levels.
+void recompute_raw(fuzz::Input& in) {
+    IntensityCal* cal = ICalCreate();
+    CHECK(cal != nullptr);
+    const auto n = static_cast<uint16_t>(in.flag() ? 2 : 2 + in.below(7));
+    std::vector<CalPoint> points = fuzz_points(in, n);
+    CHECK(ICalControl(cal, ICAL_SET_POINTS, n, 1, points.data()) == CAL_OK);
+    const uint16_t sizes[] = {2, 3, 4, 16, 256, 4096};
+    CHECK(ICalControl(cal, ICAL_SET_TABLE_SIZE, sizes[in.below(6)], 1, nullptr) == CAL_OK);
+    cal->range_min = in.flag() ? 0.0 : in.real();
+    cal->range_max = in.flag() ? 255.0 : in.real();
+    cal->black_level = in.real();
+    cal->incident_level = in.real();
+    cal->cal_type = in.below(4) == 0 ? ICAL_TYPE_DENSITY : ICAL_TYPE_STANDARD;
+    cal->fit_type = static_cast<int16_t>(in.flag() ? in.below(24) : in.u16());
+    cal->options = static_cast<uint16_t>(in.u8());
+    const int32_t status = calmgr::recompute(cal);
+    if (status == CAL_OK) {
+        check_stats(cal);
+    } else {
+        CHECK(status == CAL_ERR_INVALID);
+        const bool density = cal->cal_type == ICAL_TYPE_DENSITY || cal->fit_type == 10;
+        const bool exp_fit = cal->fit_type >= 11 && cal->fit_type <= 13;
+        CHECK(n != 2 || cal->cal_type == ICAL_TYPE_DENSITY);
+        CHECK(density || exp_fit);
+    }
+    CHECK(ICalDestroy(cal) == CAL_OK);
+}
+
 // Piecewise interpolation straight onto a bare table: it fills the table
 // or leaves it exactly as it was, and never leaves it.
 void interpolate_piecewise(fuzz::Input& in) {
@@ -221,8 +252,9 @@ void least_squares(fuzz::Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
-    switch (in.below(6)) {
+    switch (in.below(8)) {
         case 0: case 1: build_calibration(in); break;
+        case 6: case 7: recompute_raw(in); break;
         case 5: interpolate_piecewise(in); break;
         case 2: fit_polynomials(in); break;
         case 3: eliminate(in); break;
