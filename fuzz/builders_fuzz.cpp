@@ -38,6 +38,30 @@ void check_stats(const IntensityCal* cal) {
     }
 }
 
+// After a successful fitted build (fit type 10 applies no repairs): with
+// the clamp every entry is a number >= 0; with the monotonic repair alone a
+// table of numbers runs in the points' overall direction.
+void check_repairs(const IntensityCal* cal) {
+    if (cal->cal_type != ICAL_TYPE_STANDARD || cal->num_points == 2 || cal->fit_type == 10) return;
+    const double* t = cal->table;
+    const uint16_t n = cal->table_size;
+    if (cal->options & ICAL_OPT_CLAMP_NEGATIVE) {
+        for (uint16_t i = 0; i < n; ++i) CHECK(t[i] >= 0.0);
+    }
+    // The repair cannot order entries across a NaN, and the clamp then turns
+    // such a NaN into 0: only tables of numbers without the clamp are checked.
+    if (!(cal->options & ICAL_OPT_MONOTONIC) || (cal->options & ICAL_OPT_CLAMP_NEGATIVE)) return;
+    int32_t trend = 0;
+    for (uint16_t k = 1; k < cal->num_points; ++k)
+        trend += cal->points[k].calibrated - cal->points[k - 1].calibrated > 0.0 ? 1 : -1;
+    for (uint16_t i = 0; i < n; ++i)
+        if (std::isnan(t[i])) return;
+    for (uint16_t i = 1; i < n; ++i) {
+        if (trend > 0) CHECK(t[i] >= t[i - 1]);
+        if (trend < 0) CHECK(t[i] <= t[i - 1]);
+    }
+}
+
 std::vector<CalPoint> fuzz_points(fuzz::Input& in, uint16_t n) {
     std::vector<CalPoint> points(n);
     const uint8_t shape = in.u8();
@@ -92,7 +116,10 @@ void build_calibration(fuzz::Input& in) {
         ICalControl(cal, ICAL_SET_FIT_TYPE, kFits[in.below(17)], 1, nullptr);
         const int32_t status = ICalControl(cal, ICAL_SET_TYPE, in.below(5) == 0 ? 1 : 0, 0, nullptr);
         CHECK(status == CAL_OK || status == CAL_ERR_INVALID);
-        if (status == CAL_OK) check_stats(cal);
+        if (status == CAL_OK) {
+            check_stats(cal);
+            check_repairs(cal);
+        }
         if (status == CAL_ERR_INVALID) {  // only the refusals the builders know
             const bool density = cal->cal_type == ICAL_TYPE_DENSITY || cal->fit_type == 10;
             const bool exp_fit = cal->fit_type >= 11 && cal->fit_type <= 13;
@@ -143,6 +170,7 @@ void recompute_raw(fuzz::Input& in) {
     const int32_t status = calmgr::recompute(cal);
     if (status == CAL_OK) {
         check_stats(cal);
+        check_repairs(cal);
     } else {
         CHECK(status == CAL_ERR_INVALID);
         const bool density = cal->cal_type == ICAL_TYPE_DENSITY || cal->fit_type == 10;
