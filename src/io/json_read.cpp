@@ -26,7 +26,7 @@ const char* kind(const Json& v) {
 Json parse_document(const std::string& text) {
     try {
         return Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
         // Keep the library's explanation, drop its "[json.exception...]" tag.
         std::string what = e.what();
         const auto tag_end = what.find("] ");

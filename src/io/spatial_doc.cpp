@@ -35,9 +35,10 @@ std::string finite(double v, const char* field) {
     return format_double(v);
 }
 
+// Scales take what SCalControl takes: anything but 0 and NaN.
 double read_scale(const Json& root, const char* field) {
-    const double v = read_finite(member(root, field), field);
-    if (v == 0.0) fail(CALIO_ERR_FORMAT, std::string(field) + ": must not be 0");
+    const double v = read_any_double(member(root, field), field);
+    if (v == 0.0 || std::isnan(v)) fail(CALIO_ERR_FORMAT, std::string(field) + ": must not be 0 or NaN");
     return v;
 }
 
@@ -60,8 +61,8 @@ std::string spatial_to_json(const SpatialCal* cal) {
     w.field("version", std::to_string(CALIO_FORMAT_VERSION));
     w.field("name", quote(get_text(cal, SCAL_GET_NAME, "name")));
     w.field("units", quote(get_text(cal, SCAL_GET_UNITS, "units")));
-    w.field("x_scale", finite(get(cal, SCAL_GET_SCALE, 0), "x_scale"));
-    w.field("y_scale", finite(get(cal, SCAL_GET_SCALE, 1), "y_scale"));
+    w.field("x_scale", format_any_double(get(cal, SCAL_GET_SCALE, 0)));
+    w.field("y_scale", format_any_double(get(cal, SCAL_GET_SCALE, 1)));
     w.field("x_origin", finite(get(cal, SCAL_GET_ORIGIN, 0), "x_origin"));
     w.field("y_origin", finite(get(cal, SCAL_GET_ORIGIN, 1), "y_origin"));
     w.field("aux_value", format_any_double(get(cal, SCAL_GET_AUX_VALUE, 0)));
