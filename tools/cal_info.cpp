@@ -51,8 +51,9 @@ std::string summary(const CalInfo& i) {
     }
     s += "range:         " + fmt(i.range_min) + " .. " + fmt(i.range_max) + "\n";
     s += "table size:    " + std::to_string(i.table.size()) + "\n";
-    s += "table minimum: " + fmt(i.table_min) + " " + i.units + "\n";
-    s += "table maximum: " + fmt(i.table_max) + " " + i.units + "\n";
+    // Adding 0.0 shows a negative zero as 0.
+    s += "table minimum: " + fmt(i.table_min + 0.0) + " " + i.units + "\n";
+    s += "table maximum: " + fmt(i.table_max + 0.0) + " " + i.units + "\n";
     return s;
 }
 

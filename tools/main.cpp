@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return report(std::string(e.what()) + " (see --help)", e.get_exit_code() == 0 ? 2 : e.get_exit_code());
+        return report(std::string(e.what()) + " (see --help)", 2);
     } catch (const tool::ToolError& e) {
         return report(e.what(), 1);
     } catch (const std::bad_alloc&) {
