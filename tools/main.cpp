@@ -27,6 +27,13 @@ int main(int argc, char** argv) {
     tool::add_apply_command(app);
     tool::add_spatial_command(app);
     tool::add_fit_command(app);
+    const auto known = [&](const std::string& name) {
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+            if (sub->get_name() == name) return true;
+        return false;
+    };
+    if (argc > 1 && argv[1][0] != '-' && !known(argv[1]))
+        return report(std::string("unknown subcommand '") + argv[1] + "' (use curve, apply, spatial or fit; see --help)", 2);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --version
