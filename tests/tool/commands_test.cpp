@@ -46,7 +46,7 @@ TEST(CurveCommand, SummaryTablePlotAndSave) {
     size_t circles = 0;
     for (size_t p = svg.find("<circle"); p != std::string::npos; p = svg.find("<circle", p + 1)) ++circles;
     EXPECT_EQ(circles, 5u);
-    EXPECT_NE(svg.find(">OD</text>"), std::string::npos);  // the y axis names the units
+    EXPECT_NE(svg.find(">Calibrated value (OD)</text>"), std::string::npos);  // the y axis names the units
     EXPECT_NE(svg.find("<polyline"), std::string::npos);
     EXPECT_NE(slurp(dir / "c.json").find("\"fit_type\": 2"), std::string::npos);
 
