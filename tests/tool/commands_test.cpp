@@ -140,7 +140,9 @@ TEST(SpatialCommand, ConvertsArgumentsAndCsvAndSaves) {
     expect_refused(run_tool({"spatial", "1.5,2"}), "'1.5' is not an integer");
     expect_refused(run_tool({"spatial", "3000000000,2"}), "outside");
     write_text(dir / "frac.csv", "1.5,2\n");
-    expect_refused(run_tool({"spatial", "--csv", (dir / "frac.csv").string()}), "must be integers");
+    expect_refused(run_tool({"spatial", "--csv", (dir / "frac.csv").string()}), "must be 32-bit integers");
+    write_text(dir / "huge.csv", "1e300,2\n");
+    expect_refused(run_tool({"spatial", "--csv", (dir / "huge.csv").string()}), "must be 32-bit integers");
     std::filesystem::remove_all(dir);
 }
 
