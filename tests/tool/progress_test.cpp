@@ -1,10 +1,13 @@
-// The progress bar of `calmgr apply`: drawn on a terminal for a large
-// image, never when standard error is a file or pipe.
+// Long runs of `calmgr apply`: the progress bar is drawn on a terminal for
+// a large image, never when standard error is a file or pipe; an
+// interrupted run leaves no output file behind.
 #include "tool_support.h"
 
 #include <gtest/gtest.h>
 
 #include <pty.h>
+#include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,5 +57,41 @@ TEST(ApplyProgress, BarOnATerminalOnlyForLargeImages) {
     const ToolRun piped = run_tool({"apply", (dir / "big.tif").string(), (dir / "out2.tif").string(), "--points", "0:0,255:1"});
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ApplyProgress, InterruptedRunLeavesNoFile) {
+    const auto dir = scratch("interrupt");
+    TiffSpec big;
+    big.width = 3000, big.height = 3000, big.rows_per_strip = 64, big.compression = COMPRESSION_ADOBE_DEFLATE;
+    fill_pattern(big);
+    write_tiff(dir / "big.tif", big);
+    const std::string in = (dir / "big.tif").string(), out = (dir / "out.tif").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execl(CALMGR_TOOL_PATH, CALMGR_TOOL_PATH, "apply", in.c_str(), out.c_str(), "--points", "0:0,255:1",
+              "--double", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Interrupt as soon as the temporary output exists.
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+        for (const auto& name : entries(dir)) seen = seen || name.find(".part") != std::string::npos;
+        if (!seen) usleep(100);
+    }
+    kill(pid, SIGTERM);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    ASSERT_TRUE(seen) << "no temporary output appeared";
+    if (WIFSIGNALED(raw)) {
+        EXPECT_EQ(WTERMSIG(raw), SIGTERM);
+        EXPECT_EQ(entries(dir), std::vector<std::string>{"big.tif"});
+    } else {
+        // The run finished before the signal arrived: then it is complete.
+        EXPECT_EQ(WEXITSTATUS(raw), 0);
+        EXPECT_EQ(entries(dir), (std::vector<std::string>{"big.tif", "out.tif"}));
+    }
     std::filesystem::remove_all(dir);
 }
