@@ -42,7 +42,7 @@ std::string run_on_terminal(const std::vector<std::string>& args, int& status) {
 
 TEST(ApplyProgress, BarOnATerminalOnlyForLargeImages) {
     const auto dir = scratch("progress");
-    TiffSpec big;
+    TiffLayout big;
     big.width = 2100, big.height = 2100, big.rows_per_strip = 64, big.resolution = false;
     fill_pattern(big);
     write_tiff(dir / "big.tif", big);
@@ -62,7 +62,7 @@ TEST(ApplyProgress, BarOnATerminalOnlyForLargeImages) {
 
 TEST(ApplyProgress, InterruptedRunLeavesNoFile) {
     const auto dir = scratch("interrupt");
-    TiffSpec big;
+    TiffLayout big;
     big.width = 3000, big.height = 3000, big.rows_per_strip = 64, big.compression = COMPRESSION_ADOBE_DEFLATE;
     fill_pattern(big);
     write_tiff(dir / "big.tif", big);
