@@ -1,5 +1,7 @@
 /* A small tour of calmgr: build an intensity calibration from two points,
- * switch it to optical density, and convert rows of 8-bit and 16-bit pixels.
+ * switch it to optical density, convert rows of 8-bit and 16-bit pixels,
+ * then attach it and a spatial calibration to an image and convert pixel
+ * positions to micrometres.
  * Build against an installed copy:  cc demo.c $(pkg-config --cflags --libs calmgr) */
 #include <calmgr.h>
 
@@ -60,6 +62,42 @@ int main(void) {
     ICalControl(cal, ICAL_GET_TABLE_MIN, 0, 0, &table_min);
     ICalControl(cal, ICAL_GET_TABLE_MAX, 0, 0, &table_max);
     printf("table minimum %.6f, maximum %.6f\n", table_min + 0.0, table_max + 0.0);
+
+    /* A spatial calibration of 2.5 pixels per micrometre with its origin at
+     * pixel (10, 10); both calibrations are attached to image 1 and found
+     * again through the image. */
+    {
+        const CalImageHandle image = 1;
+        const PixelPoint pixels[3] = {{10, 10}, {35, 10}, {0, 60}};
+        RealPoint microns[3];
+        double scale = 2.5, origin = 10.0, area;
+        SpatialCal* scal = SCalCreate();
+        int i;
+        if (scal == NULL) {
+            fprintf(stderr, "out of memory\n");
+            return 1;
+        }
+        SCalControl(scal, SCAL_SET_UNITS, 0, 0, (void*)"um");
+        SCalControl(scal, SCAL_SET_SCALE, 0, 0, &scale);
+        SCalControl(scal, SCAL_SET_SCALE, 1, 0, &scale);
+        SCalControl(scal, SCAL_SET_ORIGIN, 0, 0, &origin);
+        SCalControl(scal, SCAL_SET_ORIGIN, 1, 0, &origin);
+        SCalControl(scal, SCAL_GET_PIXEL_AREA, 0, 0, &area);
+        if (!check(ICalSetHandle(image, cal), "attach intensity calibration") ||
+            !check(SCalSetHandle(image, scal), "attach spatial calibration"))
+            return 1;
+        printf("image %u: intensity calibration %s, spatial calibration %s\n", (unsigned)image,
+               ICalGetHandle(image) == cal ? "attached" : "missing",
+               SCalGetHandle(image) == scal ? "attached" : "missing");
+        if (!check(SCalPixToCU(SCalGetHandle(image), pixels, microns, 3), "convert")) return 1;
+        for (i = 0; i < 3; ++i)
+            printf("pixel (%d, %d) -> (%.2f, %.2f) um\n", (int)pixels[i].x, (int)pixels[i].y,
+                   microns[i].x + 0.0, microns[i].y + 0.0);
+        printf("pixel area %.4f um^2\n", area);
+        ICalSetHandle(image, NULL);
+        SCalSetHandle(image, NULL);
+        if (!check(SCalDestroy(scal), "destroy spatial calibration")) return 1;
+    }
 
     return check(ICalDestroy(cal), "destroy") ? 0 : 1;
 }
