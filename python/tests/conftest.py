@@ -15,9 +15,6 @@ import pytest
 import calmgr
 
 
-TMP_SPATIAL = hasattr(ctypes.CDLL(calmgr.library_path()), "SCalControl")  # TMP until merge
-
-
 class CLib:
     """Direct ctypes access to libcalmgr.so, with the C prototypes."""
 
@@ -74,8 +71,8 @@ def bits_equal(a: np.ndarray, b: np.ndarray) -> bool:
 def no_leftover_calibrations() -> Iterator[None]:
     gc.collect()
     before_i = set(calmgr.intensity_registry())
-    before_s = set(calmgr.spatial_registry()) if TMP_SPATIAL else set()
+    before_s = set(calmgr.spatial_registry())
     yield
     gc.collect()
     assert set(calmgr.intensity_registry()) == before_i, "intensity calibrations left behind"
-    assert (set(calmgr.spatial_registry()) if TMP_SPATIAL else set()) == before_s, "spatial calibrations left behind"
+    assert set(calmgr.spatial_registry()) == before_s, "spatial calibrations left behind"
