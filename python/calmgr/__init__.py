@@ -14,21 +14,27 @@ from ._lib import CalError, LibraryNotFoundError, library_path, status_name
 from .constants import FIT_TYPES, CalType
 from .fit import polyfit
 from .intensity import IntensityCal, intensity_registry, lookup
+from .io import CalIOError, from_json, load, save, to_json
 from .spatial import SpatialCal, spatial_registry
 
 __all__ = [
     "CalError",
+    "CalIOError",
     "CalType",
     "FIT_TYPES",
     "IntensityCal",
     "LibraryNotFoundError",
     "SpatialCal",
     "intensity_registry",
+    "from_json",
     "library_path",
+    "load",
     "lookup",
     "polyfit",
+    "save",
     "spatial_registry",
     "status_name",
+    "to_json",
 ]
 
 __version__ = "1.0.0"

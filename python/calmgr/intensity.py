@@ -586,6 +586,48 @@ class IntensityCal:
             self._control(C.ICAL_SET_ATTRIBUTE, settings["attribute"], 0, None)
         self.rebuild()
 
+    # -- saved calibrations ------------------------------------------------
+
+    def save(self, path: Any) -> None:
+        """Writes this calibration to ``path`` as JSON (see :func:`calmgr.save`)."""
+        from . import io
+
+        io.save(self, path)
+
+    @classmethod
+    def load(cls, path: Any) -> "IntensityCal":
+        """A new calibration from a file written by :meth:`save`.
+
+        Raises:
+            CalIOError: the file does not hold a valid saved IntensityCal.
+        """
+        from . import io
+
+        cal = io.load(path)
+        if not isinstance(cal, cls):
+            name = type(cal).__name__
+            cal.close()
+            raise io.CalIOError(None, "load", f"{path} holds a {name}, not a IntensityCal")
+        return cal
+
+    def to_json(self) -> str:
+        """The JSON document :meth:`save` would write."""
+        from . import io
+
+        return io.to_json(self)
+
+    @classmethod
+    def from_json(cls, document: Any) -> "IntensityCal":
+        """A new calibration from a JSON document made by :meth:`to_json`."""
+        from . import io
+
+        cal = io.from_json(document)
+        if not isinstance(cal, cls):
+            name = type(cal).__name__
+            cal.close()
+            raise io.CalIOError(None, "from_json", f"the document holds a {name}, not a IntensityCal")
+        return cal
+
     # -- use ---------------------------------------------------------------
 
     def lookup(self, samples: Any, dtype: Any = np.float64) -> np.ndarray:
