@@ -1,5 +1,6 @@
 // calmgr from C++: a step-wedge calibration built from five points, a row of
-// 16-bit pixels calibrated into floats, and the errors the layer reports.
+// 16-bit pixels calibrated into floats, pixel positions in millimetres, a
+// polynomial fit, and the errors the layer reports.
 // Build against an installed copy:
 //   c++ -std=c++17 cpp_example.cpp $(pkg-config --cflags --libs calmgr)
 #include <calmgr.hpp>
@@ -29,6 +30,25 @@ int main() {
         cal.lookup(row, od);
         for (std::size_t i = 0; i < row.size(); ++i)
             std::printf("  raw %5u -> %.4f %s\n", row[i], od[i], cal.units().c_str());
+
+        // Pixel positions in millimetres: 0.02 mm per pixel, origin at (320, 240).
+        calmgr::SpatialCalibration stage;
+        stage.set_units("mm");
+        stage.set_pixel_size(calmgr::Axis::X, 0.02);
+        stage.set_pixel_size(calmgr::Axis::Y, 0.02);
+        stage.set_origin(calmgr::Axis::X, 320.0);
+        stage.set_origin(calmgr::Axis::Y, 240.0);
+        const std::vector<PixelPoint> pixels{{0, 0}, {320, 240}, {640, 480}};
+        for (const RealPoint& p : stage.to_units(pixels))
+            std::printf("  (%g, %g) %s\n", p.x, p.y, stage.units().c_str());
+
+        // The wedge's densities against raw level, fitted by a quadratic.
+        std::vector<RealPoint> samples;
+        for (const CalPoint& p : wedge) samples.push_back(RealPoint{p.input, p.calibrated});
+        const auto fitted = calmgr::polynomial_fit_range(samples, 0.0, 4000.0, 5, 2);
+        std::printf("quadratic fit at 0, 1000 .. 4000:");
+        for (double v : fitted) std::printf(" %.3f", v);
+        std::printf("\n");
 
         // Statuses other than CAL_OK arrive as calmgr::Error.
         try {

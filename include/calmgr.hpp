@@ -76,6 +76,30 @@ inline void require(bool ok, const char* what) {
 }
 // Counts the C controls read as signed 16-bit values.
 constexpr std::size_t max_count16 = 32767;
+
+// "ICalControl(ICAL_SET_POINTS)" and the like, for error messages.
+inline std::string control_call(const char* function, uint32_t code) {
+    static const char* const ical[] = {
+        "ICAL_GET_NAME", "ICAL_SET_NAME", "ICAL_GET_TYPE", "ICAL_SET_TYPE",
+        "ICAL_GET_RANGE_MIN", "ICAL_SET_RANGE_MIN", "ICAL_GET_RANGE_MAX", "ICAL_SET_RANGE_MAX",
+        "ICAL_GET_NEXT", "ICAL_GET_NUM_POINTS", "ICAL_GET_POINTS", "ICAL_SET_POINTS",
+        "ICAL_GET_POINT", "ICAL_SET_POINT", "ICAL_GET_BLACK_LEVEL", "ICAL_SET_BLACK_LEVEL",
+        "ICAL_GET_INCIDENT_LEVEL", "ICAL_SET_INCIDENT_LEVEL", "ICAL_GET_TABLE_MIN",
+        "ICAL_GET_TABLE_MAX", "ICAL_GET_TABLE_SIZE", "ICAL_SET_TABLE_SIZE", "ICAL_GET_TABLE",
+        "ICAL_SET_FIT_TYPE", "ICAL_GET_FIT_TYPE", "ICAL_GET_UNITS", "ICAL_SET_UNITS",
+        "ICAL_SET_TABLE", "ICAL_GET_ATTRIBUTE", "ICAL_SET_ATTRIBUTE", "ICAL_GET_OPTIONS",
+        "ICAL_SET_OPTIONS"};
+    static const char* const scal[] = {
+        "SCAL_GET_NAME", "SCAL_SET_NAME", "SCAL_GET_UNITS", "SCAL_SET_UNITS",
+        "SCAL_GET_SCALE", "SCAL_SET_SCALE", "SCAL_GET_PIXEL_SIZE", "SCAL_SET_PIXEL_SIZE",
+        "SCAL_GET_ORIGIN", "SCAL_SET_ORIGIN", "SCAL_GET_AUX_VALUE", "SCAL_SET_AUX_VALUE",
+        "SCAL_GET_PIXEL_AREA", "SCAL_GET_NEXT"};
+    const bool intensity = function[0] == 'I';
+    const std::size_t n = intensity ? std::size(ical) : std::size(scal);
+    const std::string name =
+        code < n ? (intensity ? ical : scal)[code] : "code " + std::to_string(code);
+    return std::string(function) + "(" + name + ")";
+}
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
@@ -460,7 +484,8 @@ public:
 private:
     void control(uint32_t code, int32_t value, int32_t index, void* data) const {
         detail::require(cal_ != nullptr, "intensity calibration is empty (moved from or reset)");
-        detail::check(ICalControl(cal_, code, value, index, data), "ICalControl");
+        const int32_t status = ICalControl(cal_, code, value, index, data);
+        if (status != CAL_OK) throw Error(status, detail::control_call("ICalControl", code));
     }
     static int32_t point_index(std::size_t index) {
         detail::require(index <= 0xFFFF, "point index above 65535");
@@ -562,7 +587,8 @@ public:
 private:
     void control(uint32_t code, int32_t value, void* data) const {
         detail::require(cal_ != nullptr, "spatial calibration is empty (moved from or reset)");
-        detail::check(SCalControl(cal_, code, value, 0, data), "SCalControl");
+        const int32_t status = SCalControl(cal_, code, value, 0, data);
+        if (status != CAL_OK) throw Error(status, detail::control_call("SCalControl", code));
     }
     std::string get_string(uint32_t code) const {
         char buffer[128] = {};

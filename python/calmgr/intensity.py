@@ -250,6 +250,19 @@ class IntensityCal:
         except Exception:  # interpreter shutdown: the library may be gone
             pass
 
+    def __copy__(self) -> "IntensityCal":
+        # Two objects owning one handle would destroy it twice.
+        raise TypeError(
+            f"a IntensityCal owns its calibration and cannot be copied; make a new one from "
+            "its settings, or use to_json()/from_json()"
+        )
+
+    def __deepcopy__(self, memo: Any) -> "IntensityCal":
+        return self.__copy__()
+
+    def __reduce__(self) -> Any:
+        raise TypeError(f"a IntensityCal cannot be pickled; save it with to_json() or save()")
+
     def __repr__(self) -> str:
         if self._handle is None:
             return "<IntensityCal closed>"

@@ -120,6 +120,19 @@ class SpatialCal:
         except Exception:
             pass
 
+    def __copy__(self) -> "SpatialCal":
+        # Two objects owning one handle would destroy it twice.
+        raise TypeError(
+            f"a SpatialCal owns its calibration and cannot be copied; make a new one from "
+            "its settings, or use to_json()/from_json()"
+        )
+
+    def __deepcopy__(self, memo: Any) -> "SpatialCal":
+        return self.__copy__()
+
+    def __reduce__(self) -> Any:
+        raise TypeError(f"a SpatialCal cannot be pickled; save it with to_json() or save()")
+
     def __repr__(self) -> str:
         if self._handle is None:
             return "<SpatialCal closed>"

@@ -59,3 +59,14 @@ def test_closed_calibrations_refuse_every_use_with_a_clear_message() -> None:
                 lambda: calmgr.lookup(np.zeros(2, np.uint8), cal)):
         with pytest.raises(ValueError, match="closed; create a new calibration"):
             use()
+
+
+def test_copies_and_pickles_are_refused_rather_than_sharing_a_handle() -> None:
+    import copy
+    import pickle
+
+    for cal in (calmgr.IntensityCal(), calmgr.SpatialCal()):
+        with cal:
+            for attempt in (copy.copy, copy.deepcopy, pickle.dumps):
+                with pytest.raises(TypeError, match="cannot be"):
+                    attempt(cal)
