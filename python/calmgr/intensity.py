@@ -3,16 +3,20 @@
 from __future__ import annotations
 
 import ctypes
-import math
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
 from . import _lib, _lookup
 from . import constants as C
+from ._checks import MAX_COUNT as _MAX_COUNT
+from ._checks import finite as _finite
+from ._checks import finite_points as _finite_points
+from ._checks import point_index as _point_index
+from ._checks import table_count as _table_count
+from ._checks import text as _string
+from ._owned import Owned
 from .constants import CalType, FitSpec, fit_code
-
-_MAX_COUNT = 32767  # point and table counts are signed 16-bit in the controls
 
 _CONTROL_NAMES = {v: k for k, v in vars(C).items() if k.startswith("ICAL_") and "SAMPLE" not in k
                   and k not in ("ICAL_LOOKUP_FLOAT", "ICAL_OPT_MONOTONIC",
@@ -21,52 +25,7 @@ _CONTROL_NAMES = {v: k for k, v in vars(C).items() if k.startswith("ICAL_") and 
 _Range = Tuple[float, float]
 
 
-def _finite_points(points: Any) -> np.ndarray:
-    """Points as a C-contiguous (N, 2) float64 array, checked."""
-    try:
-        array = np.array(points, dtype=np.float64, order="C", ndmin=2)
-    except (TypeError, ValueError) as exc:
-        raise TypeError(
-            f"points must be an (N, 2) array of numbers (input, calibrated): {exc}"
-        ) from None
-    if array.ndim != 2 or array.shape[1] != 2:
-        raise ValueError(
-            f"points must have shape (N, 2) as (input, calibrated) pairs, got {array.shape}"
-        )
-    if not 2 <= array.shape[0] <= _MAX_COUNT:
-        raise ValueError(f"a calibration needs 2 to {_MAX_COUNT} points, got {array.shape[0]}")
-    bad = np.flatnonzero(~np.isfinite(array).all(axis=1))
-    if bad.size:
-        raise ValueError(
-            f"points at rows {bad[:10].tolist()} are NaN or infinite; remove or correct them"
-        )
-    return array
-
-
-def _finite(value: Any, what: str) -> float:
-    try:
-        v = float(value)
-    except (TypeError, ValueError):
-        raise TypeError(f"{what} must be a number, not {type(value).__name__}") from None
-    if not math.isfinite(v):
-        raise ValueError(f"{what} must be finite, got {v}")
-    return v
-
-
-def _string(value: Any, what: str) -> bytes:
-    if not isinstance(value, str):
-        raise TypeError(f"{what} must be a str, not {type(value).__name__}")
-    data = value.encode("utf-8")
-    if b"\0" in data:
-        raise ValueError(f"{what} must not contain NUL characters")
-    # The library keeps at most 127 bytes; cut on a character boundary.
-    while len(data) > 127:
-        value = value[:-1]
-        data = value.encode("utf-8")
-    return data
-
-
-class IntensityCal:
+class IntensityCal(Owned):
     """An intensity calibration: a lookup table that maps raw pixel values to
     calibrated values, built from points, optical density or a given table.
 
@@ -79,16 +38,12 @@ class IntensityCal:
     array([0.        , 1.00392157, 2.        ])
     """
 
-    _handle: Optional[int]
+    _destroy = "ICalDestroy"
 
     def __init__(self, *, name: Optional[str] = None, units: Optional[str] = None) -> None:
         """A calibration with the library's defaults: points (0, 0) and
         (255, 255), a 256-entry identity table over 0..255."""
-        self._handle = None
-        handle = _lib.call("ICalCreate")
-        if not handle:
-            raise MemoryError("ICalCreate could not obtain memory for a calibration")
-        self._handle = handle
+        self._take("ICalCreate")
         try:
             if name is not None:
                 self.name = name
@@ -99,13 +54,6 @@ class IntensityCal:
             raise
 
     # -- construction ------------------------------------------------------
-
-    @classmethod
-    def _adopt(cls, handle: int) -> "IntensityCal":
-        """Wraps (and takes ownership of) a handle made by the library."""
-        self = cls.__new__(cls)
-        self._handle = handle
-        return self
 
     @classmethod
     def from_points(
@@ -214,54 +162,6 @@ class IntensityCal:
             cal.close()
             raise
         return cal
-
-    # -- lifetime ----------------------------------------------------------
-
-    @property
-    def handle(self) -> int:
-        """The C handle (address of the calibration); ValueError when closed."""
-        if self._handle is None:
-            raise ValueError(
-                "this IntensityCal is closed; create a new calibration to continue"
-            )
-        return self._handle
-
-    @property
-    def closed(self) -> bool:
-        """True once :meth:`close` has destroyed the calibration."""
-        return self._handle is None
-
-    def close(self) -> None:
-        """Destroys the calibration in the library. Safe to call repeatedly."""
-        handle, self._handle = getattr(self, "_handle", None), None
-        if handle is not None:
-            _lib.call("ICalDestroy", handle)
-
-    def __enter__(self) -> "IntensityCal":
-        self.handle  # refuse a closed calibration up front
-        return self
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            self.close()
-        except Exception:  # interpreter shutdown: the library may be gone
-            pass
-
-    def __copy__(self) -> "IntensityCal":
-        # Two objects owning one handle would destroy it twice.
-        raise TypeError(
-            f"a IntensityCal owns its calibration and cannot be copied; make a new one from "
-            "its settings, or use to_json()/from_json()"
-        )
-
-    def __deepcopy__(self, memo: Any) -> "IntensityCal":
-        return self.__copy__()
-
-    def __reduce__(self) -> Any:
-        raise TypeError(f"a IntensityCal cannot be pickled; save it with to_json() or save()")
 
     def __repr__(self) -> str:
         if self._handle is None:
@@ -537,109 +437,9 @@ class IntensityCal:
         ``black_level``, ``incident_level``, ``name``, ``units``,
         ``attribute``. Every value is checked before anything changes.
         """
-        known = {"range", "range_min", "range_max", "table_size", "points", "fit",
-                 "fit_type", "options", "monotonic", "clamp_negative", "black_level",
-                 "incident_level", "name", "units", "attribute"}
-        unknown = set(settings) - known
-        if unknown:
-            raise TypeError(f"update() got unknown settings {sorted(unknown)}; use {sorted(known)}")
-        self.handle
-        # Validate everything first so that a bad value changes nothing.
-        plan: List[Tuple[int, int, Any]] = []
-        keep: List[Any] = []
-        r: Dict[str, float] = {}
-        if "range" in settings:
-            lo, hi = settings["range"]
-            r["min"], r["max"] = _finite(lo, "range minimum"), _finite(hi, "range maximum")
-        if "range_min" in settings:
-            r["min"] = _finite(settings["range_min"], "range_min")
-        if "range_max" in settings:
-            r["max"] = _finite(settings["range_max"], "range_max")
-        for key, code in (("min", C.ICAL_SET_RANGE_MIN), ("max", C.ICAL_SET_RANGE_MAX)):
-            if key in r:
-                v = ctypes.c_double(r[key])
-                keep.append(v)
-                plan.append((code, 0, ctypes.byref(v)))
-        if "table_size" in settings:
-            plan.append((C.ICAL_SET_TABLE_SIZE, _table_count(settings["table_size"]), None))
-        if "points" in settings:
-            array = _finite_points(settings["points"])
-            keep.append(array)
-            plan.append((C.ICAL_SET_POINTS, array.shape[0], array.ctypes.data))
-        for key in ("fit", "fit_type"):
-            if key in settings:
-                plan.append((C.ICAL_SET_FIT_TYPE, fit_code(settings[key]), None))
-        for key, code in (("black_level", C.ICAL_SET_BLACK_LEVEL),
-                          ("incident_level", C.ICAL_SET_INCIDENT_LEVEL)):
-            if key in settings:
-                v = ctypes.c_double(_finite(settings[key], key))
-                keep.append(v)
-                plan.append((code, 0, ctypes.byref(v)))
-        if {"options", "monotonic", "clamp_negative"} & set(settings):
-            opts = settings.get("options", self.options)
-            if isinstance(opts, bool) or not isinstance(opts, int) or not 0 <= opts <= 0xFFFF:
-                raise ValueError(f"options must be an int in 0..65535, got {opts!r}")
-            for key, bit in (("monotonic", C.ICAL_OPT_MONOTONIC),
-                             ("clamp_negative", C.ICAL_OPT_CLAMP_NEGATIVE)):
-                if key in settings:
-                    opts = (opts & ~bit) | (bit if settings[key] else 0)
-            plan.append((C.ICAL_SET_OPTIONS, opts, None))
-        texts = {k: _string(settings[k], k) for k in ("name", "units") if k in settings}
-        if "attribute" in settings:
-            a = settings["attribute"]
-            if isinstance(a, bool) or not isinstance(a, int) or not -32768 <= a <= 32767:
-                raise ValueError(f"attribute must be an int in -32768..32767, got {a!r}")
-        for code, value, data in plan:
-            self._control(code, value, 1, data)
-        if "name" in texts:
-            self._control(C.ICAL_SET_NAME, 0, 0, texts["name"])
-        if "units" in texts:
-            self._control(C.ICAL_SET_UNITS, 0, 0, texts["units"])
-        if "attribute" in settings:
-            self._control(C.ICAL_SET_ATTRIBUTE, settings["attribute"], 0, None)
-        self.rebuild()
+        from ._update import apply_update
 
-    # -- saved calibrations ------------------------------------------------
-
-    def save(self, path: Any) -> None:
-        """Writes this calibration to ``path`` as JSON (see :func:`calmgr.save`)."""
-        from . import io
-
-        io.save(self, path)
-
-    @classmethod
-    def load(cls, path: Any) -> "IntensityCal":
-        """A new calibration from a file written by :meth:`save`.
-
-        Raises:
-            CalIOError: the file does not hold a valid saved IntensityCal.
-        """
-        from . import io
-
-        cal = io.load(path)
-        if not isinstance(cal, cls):
-            name = type(cal).__name__
-            cal.close()
-            raise io.CalIOError(None, "load", f"{path} holds a {name}, not a IntensityCal")
-        return cal
-
-    def to_json(self) -> str:
-        """The JSON document :meth:`save` would write."""
-        from . import io
-
-        return io.to_json(self)
-
-    @classmethod
-    def from_json(cls, document: Any) -> "IntensityCal":
-        """A new calibration from a JSON document made by :meth:`to_json`."""
-        from . import io
-
-        cal = io.from_json(document)
-        if not isinstance(cal, cls):
-            name = type(cal).__name__
-            cal.close()
-            raise io.CalIOError(None, "from_json", f"the document holds a {name}, not a IntensityCal")
-        return cal
+        apply_update(self, settings)
 
     # -- use ---------------------------------------------------------------
 
@@ -676,19 +476,3 @@ def intensity_registry() -> List[int]:
         if not cur.value:
             return handles
         handles.append(cur.value)
-
-
-def _point_index(index: Any) -> int:
-    if isinstance(index, bool) or not isinstance(index, (int, np.integer)):
-        raise TypeError(f"point index must be an int, not {type(index).__name__}")
-    if not 0 <= int(index) <= 0xFFFF:
-        raise IndexError(f"point index {index} out of range")
-    return int(index)
-
-
-def _table_count(n: Any) -> int:
-    if isinstance(n, bool) or not isinstance(n, (int, np.integer)):
-        raise TypeError(f"table_size must be an int, not {type(n).__name__}")
-    if not 2 <= int(n) <= _MAX_COUNT:
-        raise ValueError(f"table_size must be 2..{_MAX_COUNT}, got {n}")
-    return int(n)

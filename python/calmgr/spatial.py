@@ -10,7 +10,8 @@ import numpy as np
 
 from . import _lib
 from . import constants as C
-from .intensity import _string
+from ._checks import text as _string
+from ._owned import Owned
 
 _CONTROL_NAMES = {v: k for k, v in vars(C).items() if k.startswith("SCAL_")}
 _CHUNK = 0xFFFF  # SCalPixToCU reads a 16-bit count
@@ -32,7 +33,7 @@ def _pair(value: Any, what: str) -> Tuple[float, float]:
         raise TypeError(f"{what} must be numbers, got {value!r}") from None
 
 
-class SpatialCal:
+class SpatialCal(Owned):
     """A spatial calibration: per-axis scale (pixels per unit) and origin
     (pixels), converting pixel positions to calibrated units.
 
@@ -41,7 +42,7 @@ class SpatialCal:
     array([[5., 2.]])
     """
 
-    _handle: Optional[int]
+    _destroy = "SCalDestroy"
 
     def __init__(
         self,
@@ -58,11 +59,7 @@ class SpatialCal:
         number for both axes or an (x, y) pair; give scale or pixel_size."""
         if scale is not None and pixel_size is not None:
             raise ValueError("give scale or pixel_size, not both (one is 1 / the other)")
-        self._handle = None
-        handle = _lib.call("SCalCreate")
-        if not handle:
-            raise MemoryError("SCalCreate could not obtain memory for a calibration")
-        self._handle = handle
+        self._take("SCalCreate")
         try:
             if scale is not None:
                 self.scale = scale
@@ -79,59 +76,6 @@ class SpatialCal:
         except BaseException:
             self.close()
             raise
-
-    @classmethod
-    def _adopt(cls, handle: int) -> "SpatialCal":
-        """Wraps (and takes ownership of) a handle made by the library."""
-        self = cls.__new__(cls)
-        self._handle = handle
-        return self
-
-    # -- lifetime ----------------------------------------------------------
-
-    @property
-    def handle(self) -> int:
-        """The C handle; ValueError when closed."""
-        if self._handle is None:
-            raise ValueError("this SpatialCal is closed; create a new calibration to continue")
-        return self._handle
-
-    @property
-    def closed(self) -> bool:
-        """True once :meth:`close` has destroyed the calibration."""
-        return self._handle is None
-
-    def close(self) -> None:
-        """Destroys the calibration in the library. Safe to call repeatedly."""
-        handle, self._handle = getattr(self, "_handle", None), None
-        if handle is not None:
-            _lib.call("SCalDestroy", handle)
-
-    def __enter__(self) -> "SpatialCal":
-        self.handle
-        return self
-
-    def __exit__(self, *exc: Any) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            self.close()
-        except Exception:
-            pass
-
-    def __copy__(self) -> "SpatialCal":
-        # Two objects owning one handle would destroy it twice.
-        raise TypeError(
-            f"a SpatialCal owns its calibration and cannot be copied; make a new one from "
-            "its settings, or use to_json()/from_json()"
-        )
-
-    def __deepcopy__(self, memo: Any) -> "SpatialCal":
-        return self.__copy__()
-
-    def __reduce__(self) -> Any:
-        raise TypeError(f"a SpatialCal cannot be pickled; save it with to_json() or save()")
 
     def __repr__(self) -> str:
         if self._handle is None:
@@ -229,48 +173,6 @@ class SpatialCal:
     def pixel_area(self) -> float:
         """Area of one pixel in square units."""
         return self._get(C.SCAL_GET_PIXEL_AREA)
-
-    # -- saved calibrations ------------------------------------------------
-
-    def save(self, path: Any) -> None:
-        """Writes this calibration to ``path`` as JSON (see :func:`calmgr.save`)."""
-        from . import io
-
-        io.save(self, path)
-
-    @classmethod
-    def load(cls, path: Any) -> "SpatialCal":
-        """A new calibration from a file written by :meth:`save`.
-
-        Raises:
-            CalIOError: the file does not hold a valid saved SpatialCal.
-        """
-        from . import io
-
-        cal = io.load(path)
-        if not isinstance(cal, cls):
-            name = type(cal).__name__
-            cal.close()
-            raise io.CalIOError(None, "load", f"{path} holds a {name}, not a SpatialCal")
-        return cal
-
-    def to_json(self) -> str:
-        """The JSON document :meth:`save` would write."""
-        from . import io
-
-        return io.to_json(self)
-
-    @classmethod
-    def from_json(cls, document: Any) -> "SpatialCal":
-        """A new calibration from a JSON document made by :meth:`to_json`."""
-        from . import io
-
-        cal = io.from_json(document)
-        if not isinstance(cal, cls):
-            name = type(cal).__name__
-            cal.close()
-            raise io.CalIOError(None, "from_json", f"the document holds a {name}, not a SpatialCal")
-        return cal
 
     # -- use ---------------------------------------------------------------
 

@@ -3,7 +3,6 @@ property read back, fit names, and every refusal as a Python exception."""
 
 from __future__ import annotations
 
-import ctypes
 
 import numpy as np
 import pytest

@@ -3,7 +3,6 @@ sample type, both output types, shapes, layouts and refusals."""
 
 from __future__ import annotations
 
-import ctypes
 
 import numpy as np
 import pytest

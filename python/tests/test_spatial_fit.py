@@ -3,7 +3,6 @@ PolynomialFitRange called directly; shapes and refusals."""
 
 from __future__ import annotations
 
-import ctypes
 
 import numpy as np
 import pytest
