@@ -99,10 +99,10 @@ FIT_TYPES: Dict[str, int] = {
 #: Every fit type code the library accepts.
 FIT_CODES = frozenset(list(range(0, 14)) + [21, 22, 23])
 
-FitSpec = Union[str, int]
+FitChoice = Union[str, int]
 
 
-def fit_code(fit: FitSpec) -> int:
+def fit_code(fit: FitChoice) -> int:
     """The fit type code for a fit name (``"poly2"``) or code (``2``).
 
     Raises:

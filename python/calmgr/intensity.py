@@ -16,7 +16,7 @@ from ._checks import point_index as _point_index
 from ._checks import table_count as _table_count
 from ._checks import text as _string
 from ._owned import Owned
-from .constants import CalType, FitSpec, fit_code
+from .constants import CalType, FitChoice, fit_code
 
 _CONTROL_NAMES = {v: k for k, v in vars(C).items() if k.startswith("ICAL_") and "SAMPLE" not in k
                   and k not in ("ICAL_LOOKUP_FLOAT", "ICAL_OPT_MONOTONIC",
@@ -59,7 +59,7 @@ class IntensityCal(Owned):
     def from_points(
         cls,
         points: Any,
-        fit: FitSpec = "default",
+        fit: FitChoice = "default",
         *,
         range: Optional[_Range] = None,
         table_size: Optional[int] = None,
@@ -374,11 +374,11 @@ class IntensityCal(Owned):
         return str(code)
 
     @fit_type.setter
-    def fit_type(self, value: FitSpec) -> None:
+    def fit_type(self, value: FitChoice) -> None:
         self._control(C.ICAL_SET_FIT_TYPE, fit_code(value), 0, None)
 
     @fit.setter
-    def fit(self, value: FitSpec) -> None:
+    def fit(self, value: FitChoice) -> None:
         self.fit_type = value
 
     @property
