@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "tool_common.h"
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -73,12 +74,13 @@ void run_spatial(const SpatialCommand& c) {
         pts.push_back(pixel(xy[0], xy[1], "pixel '" + p + "'"));
     }
     if (!c.csv.empty()) {
-        // Integers are required: read the text fields, not doubles.
+        // Positions are whole 32-bit numbers; the range is checked before
+        // any conversion to an integer.
+        const auto whole = [](double v) { return v >= -2147483648.0 && v <= 2147483647.0 && v == std::floor(v); };
         for (const auto& row : read_csv(c.csv, 2)) {
-            if (row[0] != static_cast<double>(static_cast<long long>(row[0])) ||
-                row[1] != static_cast<double>(static_cast<long long>(row[1])))
-                fail(c.csv + ": pixel positions must be integers, found " + fmt(row[0]) + "," + fmt(row[1]));
-            pts.push_back(pixel(fmt(row[0]), fmt(row[1]), c.csv));
+            if (!whole(row[0]) || !whole(row[1]))
+                fail(c.csv + ": pixel positions must be 32-bit integers, found " + fmt(row[0]) + "," + fmt(row[1]));
+            pts.push_back({static_cast<int32_t>(row[0]), static_cast<int32_t>(row[1])});
         }
     }
     std::vector<RealPoint> out(pts.size());

@@ -6,6 +6,7 @@
 
 #include "calmgr_io.h"
 
+#include <algorithm>
 #include <map>
 
 namespace tool {
@@ -30,6 +31,10 @@ std::vector<CalPoint> points_from(const CurveOptions& o) {
         for (const auto& row : read_csv(o.csv, 2)) pts.push_back({row[0], row[1]});
         if (pts.empty()) fail(o.csv + ": no points");
     }
+    // Piecewise interpolation needs ascending inputs; the library stores
+    // points as given, so they are put in order here (least squares does
+    // not mind the order).
+    std::stable_sort(pts.begin(), pts.end(), [](const CalPoint& a, const CalPoint& b) { return a.input < b.input; });
     if (pts.size() < 2) fail("a curve needs at least two points, got " + std::to_string(pts.size()));
     if (pts.size() > 32767) fail("at most 32767 points, got " + std::to_string(pts.size()));
     return pts;

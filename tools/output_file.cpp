@@ -26,6 +26,23 @@ void on_signal(int sig) {
     ::raise(sig);
 }
 
+// Holds off the signals above while the list (or the file system) changes,
+// so that the handler never sees a half-written entry or a file it does not
+// know of yet.
+class SignalBlock {
+public:
+    SignalBlock() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
 void track(const std::string& path, bool add) {
     static bool installed = false;
     if (!installed) {
@@ -55,6 +72,7 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
     if (!S_ISDIR(st.st_mode)) fail("output directory " + dir + ": not a directory");
     if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fail(target_ + ": is a directory");
     temp_ = target_ + ".partXXXXXX";
+    SignalBlock block;
     const int fd = ::mkstemp(temp_.data());
     if (fd < 0) fail("cannot write in " + dir + ": " + std::strerror(errno));
     const mode_t mask = ::umask(0);
@@ -65,11 +83,13 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
 }
 
 OutputFile::~OutputFile() {
+    SignalBlock block;
     if (!committed_) ::unlink(temp_.c_str());
     track(temp_, false);
 }
 
 void OutputFile::commit() {
+    SignalBlock block;
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) fail("cannot create " + target_ + ": " + std::strerror(errno));
     committed_ = true;
 }

@@ -116,7 +116,7 @@ std::string svg_plot(const CalInfo& info) {
         s += "<text x=\"" + num(x0 - 10) + "\" y=\"" + py(v) + "\" dy=\"4\" text-anchor=\"end\">" + tick_label(v, ay.step) + "</text>\n";
     s += "<text x=\"" + num((x0 + x1) / 2) + "\" y=\"" + num(kHeight - 20) + "\" text-anchor=\"middle\">Input value</text>\n";
     s += "<text transform=\"translate(22 " + num((y0 + y1) / 2) + ") rotate(-90)\" text-anchor=\"middle\">" +
-         xml_escape(info.units.empty() ? "Calibrated value" : info.units) + "</text>\n</g>\n";
+         xml_escape(info.units.empty() ? "Calibrated value" : "Calibrated value (" + info.units + ")") + "</text>\n</g>\n";
     // The curve, one polyline per finite stretch of the table.
     std::string run;
     auto flush = [&] {

@@ -37,7 +37,8 @@ std::string last_tiff_error() { return g_last_error; }
 
 TiffInput::TiffInput(const std::string& path) : path_(path) {
     g_last_error.clear();
-    tif_ = TIFFOpen(path.c_str(), "r");
+    handle_.reset(TIFFOpen(path.c_str(), "r"));
+    tif_ = handle_.get();
     if (tif_ == nullptr) {
         const std::string why = last_tiff_error();
         fail(path + ": cannot read as TIFF" + (why.empty() ? "" : ": " + why));
@@ -87,10 +88,6 @@ TiffInput::TiffInput(const std::string& path) : path_(path) {
     } else {
         band_.resize(row_bytes_);
     }
-}
-
-TiffInput::~TiffInput() {
-    if (tif_ != nullptr) TIFFClose(tif_);
 }
 
 std::string TiffInput::describe() const {

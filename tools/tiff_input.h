@@ -6,6 +6,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,6 @@ std::string last_tiff_error();
 class TiffInput {
 public:
     explicit TiffInput(const std::string& path);
-    ~TiffInput();
     TiffInput(const TiffInput&) = delete;
     TiffInput& operator=(const TiffInput&) = delete;
 
@@ -40,7 +40,11 @@ public:
 private:
     void read_tile_band(uint32_t first_row);
 
+    struct Closer {
+        void operator()(TIFF* t) const { TIFFClose(t); }
+    };
     std::string path_;
+    std::unique_ptr<TIFF, Closer> handle_;  // closed also when the constructor throws
     TIFF* tif_ = nullptr;
     uint32_t width_ = 0, height_ = 0;
     uint16_t spp_ = 1, bps_ = 1;

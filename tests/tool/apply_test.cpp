@@ -28,18 +28,18 @@ IntensityCal* reference_cal(double range_max, int size) {
     return cal;
 }
 
-uint32_t sample_code(const TiffSpec& s) {
+uint32_t sample_code(const TiffLayout& s) {
     if (s.format == SAMPLEFORMAT_IEEEFP) return s.bps == 32 ? ICAL_SAMPLE_F32 : ICAL_SAMPLE_F64;
     if (s.bps == 1) return ICAL_SAMPLE_BITS;
     if (s.bps == 8) return s.spp == 3 ? ICAL_SAMPLE_U8_RGB : ICAL_SAMPLE_U8;
     return s.spp == 3 ? ICAL_SAMPLE_U16_RGB : ICAL_SAMPLE_U16;
 }
 
-void check_apply(TiffSpec spec, bool double_output, const std::string& label) {
+void check_apply(TiffLayout layout, bool double_output, const std::string& label) {
     SCOPED_TRACE(label);
     const auto dir = scratch("apply");
-    fill_pattern(spec);
-    write_tiff(dir / "in.tif", spec);
+    fill_pattern(layout);
+    write_tiff(dir / "in.tif", layout);
     std::vector<std::string> args = {"apply", (dir / "in.tif").string(), (dir / "out.tif").string(),
                                      "--points", kPoints, "--range", "0:65535", "--size", "4000"};
     if (double_output) args.push_back("--double");
@@ -47,9 +47,9 @@ void check_apply(TiffSpec spec, bool double_output, const std::string& label) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const FloatImage img = read_float_tiff(dir / "out.tif");
-    EXPECT_EQ(img.width, spec.width);
-    EXPECT_EQ(img.height, spec.height);
-    EXPECT_EQ(img.spp, spec.spp);
+    EXPECT_EQ(img.width, layout.width);
+    EXPECT_EQ(img.height, layout.height);
+    EXPECT_EQ(img.spp, layout.spp);
     EXPECT_EQ(img.bps, double_output ? 64 : 32);
     EXPECT_EQ(img.format, SAMPLEFORMAT_IEEEFP);
     EXPECT_EQ(img.xres, 300.0f);
@@ -57,15 +57,15 @@ void check_apply(TiffSpec spec, bool double_output, const std::string& label) {
     EXPECT_EQ(img.res_unit, RESUNIT_INCH);
 
     IntensityCal* cal = reference_cal(65535.0, 4000);
-    const size_t row_bytes = spec.data.size() / spec.height, per_row = size_t{spec.width} * spec.spp;
-    ASSERT_EQ(img.values.size(), per_row * spec.height);
+    const size_t row_bytes = layout.data.size() / layout.height, per_row = size_t{layout.width} * layout.spp;
+    ASSERT_EQ(img.values.size(), per_row * layout.height);
     size_t mismatches = 0;
-    for (uint32_t y = 0; y < spec.height; ++y) {
+    for (uint32_t y = 0; y < layout.height; ++y) {
         std::vector<double> expect(per_row);
         std::vector<float> expect_f(per_row);
-        const uint8_t* row = spec.data.data() + y * row_bytes;
-        if (double_output) ASSERT_EQ(ICalLookupEx(cal, sample_code(spec), row, spec.width, expect.data()), CAL_OK);
-        else ASSERT_EQ(ICalLookupEx(cal, sample_code(spec) | ICAL_LOOKUP_FLOAT, row, spec.width, expect_f.data()), CAL_OK);
+        const uint8_t* row = layout.data.data() + y * row_bytes;
+        if (double_output) ASSERT_EQ(ICalLookupEx(cal, sample_code(layout), row, layout.width, expect.data()), CAL_OK);
+        else ASSERT_EQ(ICalLookupEx(cal, sample_code(layout) | ICAL_LOOKUP_FLOAT, row, layout.width, expect_f.data()), CAL_OK);
         for (size_t i = 0; i < per_row; ++i) {
             const double want = double_output ? expect[i] : static_cast<double>(expect_f[i]);
             if (std::memcmp(&want, &img.values[y * per_row + i], sizeof want) != 0 && mismatches++ < 5)
@@ -78,8 +78,8 @@ void check_apply(TiffSpec spec, bool double_output, const std::string& label) {
     std::filesystem::remove_all(dir);
 }
 
-TiffSpec spec(uint16_t spp, uint16_t bps, uint16_t format = SAMPLEFORMAT_UINT) {
-    TiffSpec s;
+TiffLayout layout(uint16_t spp, uint16_t bps, uint16_t format = SAMPLEFORMAT_UINT) {
+    TiffLayout s;
     s.spp = spp;
     s.bps = bps;
     s.format = format;
@@ -90,30 +90,30 @@ TiffSpec spec(uint16_t spp, uint16_t bps, uint16_t format = SAMPLEFORMAT_UINT) {
 }  // namespace
 
 TEST(ApplyTiff, EverySampleLayoutInStrips) {
-    check_apply(spec(1, 1), false, "bilevel, width not a multiple of 8");
-    check_apply(spec(1, 8), false, "8-bit");
-    check_apply(spec(1, 16), false, "16-bit");
-    check_apply(spec(3, 8), false, "RGB 8-bit");
-    check_apply(spec(3, 16), true, "RGB 16-bit, double output");
-    check_apply(spec(1, 32, SAMPLEFORMAT_IEEEFP), false, "32-bit float");
-    check_apply(spec(1, 64, SAMPLEFORMAT_IEEEFP), true, "64-bit float");
+    check_apply(layout(1, 1), false, "bilevel, width not a multiple of 8");
+    check_apply(layout(1, 8), false, "8-bit");
+    check_apply(layout(1, 16), false, "16-bit");
+    check_apply(layout(3, 8), false, "RGB 8-bit");
+    check_apply(layout(3, 16), true, "RGB 16-bit, double output");
+    check_apply(layout(1, 32, SAMPLEFORMAT_IEEEFP), false, "32-bit float");
+    check_apply(layout(1, 64, SAMPLEFORMAT_IEEEFP), true, "64-bit float");
 }
 
 TEST(ApplyTiff, TilesCompressionAndMinIsWhite) {
-    TiffSpec s = spec(1, 16);
+    TiffLayout s = layout(1, 16);
     s.width = 40, s.height = 21, s.tile = 16;
     check_apply(s, false, "16-bit tiles with partial edge tiles");
-    s = spec(3, 8);
+    s = layout(3, 8);
     s.width = 33, s.height = 17, s.tile = 16;
     check_apply(s, true, "RGB 8-bit tiles");
-    s = spec(1, 1);
+    s = layout(1, 1);
     s.width = 37, s.height = 18, s.tile = 16;
     check_apply(s, false, "bilevel tiles");
-    s = spec(1, 16);
+    s = layout(1, 16);
     s.compression = COMPRESSION_ADOBE_DEFLATE;
     s.rows_per_strip = 2;
     check_apply(s, false, "deflate-compressed strips");
-    s = spec(1, 8);
+    s = layout(1, 8);
     s.photometric = PHOTOMETRIC_MINISWHITE;
     s.resolution = true;
     check_apply(s, false, "8-bit min-is-white: raw values are looked up");
@@ -121,24 +121,24 @@ TEST(ApplyTiff, TilesCompressionAndMinIsWhite) {
 
 TEST(ApplyTiff, UnsupportedAndUnreadableInputLeaveNoOutput) {
     struct Case {
-        TiffSpec spec;
+        TiffLayout layout;
         const char* needle;
     };
     std::vector<Case> cases;
-    cases.push_back({spec(1, 16, SAMPLEFORMAT_INT), "signed integer samples are not supported"});
-    TiffSpec palette = spec(1, 8);
+    cases.push_back({layout(1, 16, SAMPLEFORMAT_INT), "signed integer samples are not supported"});
+    TiffLayout palette = layout(1, 8);
     palette.photometric = PHOTOMETRIC_PALETTE;
     cases.push_back({palette, "palette-colour images are not supported"});
-    cases.push_back({spec(1, 12), "12-bit integer samples are not supported"});
-    TiffSpec rgba = spec(4, 8);
+    cases.push_back({layout(1, 12), "12-bit integer samples are not supported"});
+    TiffLayout rgba = layout(4, 8);
     rgba.photometric = PHOTOMETRIC_RGB;
     cases.push_back({rgba, "4 samples per pixel"});
-    cases.push_back({spec(3, 32, SAMPLEFORMAT_IEEEFP), "32-bit floating-point samples in RGB are not supported"});
+    cases.push_back({layout(3, 32, SAMPLEFORMAT_IEEEFP), "32-bit floating-point samples in RGB are not supported"});
     for (auto& c : cases) {
         SCOPED_TRACE(c.needle);
         const auto dir = scratch("refuse");
-        fill_pattern(c.spec);
-        write_tiff(dir / "in.tif", c.spec);
+        fill_pattern(c.layout);
+        write_tiff(dir / "in.tif", c.layout);
         const ToolRun r = run_tool({"apply", (dir / "in.tif").string(), (dir / "out.tif").string(), "--points", "0:0,255:1"});
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.needle), std::string::npos) << r.err;
@@ -165,7 +165,7 @@ TEST(ApplyTiff, UnsupportedAndUnreadableInputLeaveNoOutput) {
 
 TEST(ApplyTiff, MissingOutputDirectoryAndSavedCalibration) {
     const auto dir = scratch("applycal");
-    TiffSpec s = spec(1, 16);
+    TiffLayout s = layout(1, 16);
     fill_pattern(s);
     write_tiff(dir / "in.tif", s);
     ToolRun r = run_tool({"apply", (dir / "in.tif").string(), (dir / "no" / "out.tif").string(), "--points", kPoints});

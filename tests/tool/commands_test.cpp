@@ -46,7 +46,7 @@ TEST(CurveCommand, SummaryTablePlotAndSave) {
     size_t circles = 0;
     for (size_t p = svg.find("<circle"); p != std::string::npos; p = svg.find("<circle", p + 1)) ++circles;
     EXPECT_EQ(circles, 5u);
-    EXPECT_NE(svg.find(">OD</text>"), std::string::npos);  // the y axis names the units
+    EXPECT_NE(svg.find(">Calibrated value (OD)</text>"), std::string::npos);  // the y axis names the units
     EXPECT_NE(svg.find("<polyline"), std::string::npos);
     EXPECT_NE(slurp(dir / "c.json").find("\"fit_type\": 2"), std::string::npos);
 
@@ -140,7 +140,9 @@ TEST(SpatialCommand, ConvertsArgumentsAndCsvAndSaves) {
     expect_refused(run_tool({"spatial", "1.5,2"}), "'1.5' is not an integer");
     expect_refused(run_tool({"spatial", "3000000000,2"}), "outside");
     write_text(dir / "frac.csv", "1.5,2\n");
-    expect_refused(run_tool({"spatial", "--csv", (dir / "frac.csv").string()}), "must be integers");
+    expect_refused(run_tool({"spatial", "--csv", (dir / "frac.csv").string()}), "must be 32-bit integers");
+    write_text(dir / "huge.csv", "1e300,2\n");
+    expect_refused(run_tool({"spatial", "--csv", (dir / "huge.csv").string()}), "must be 32-bit integers");
     std::filesystem::remove_all(dir);
 }
 

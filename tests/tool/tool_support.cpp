@@ -19,7 +19,7 @@ std::string shell_quote(const std::string& s) {
     return out + "'";
 }
 
-size_t scanline_bytes(const TiffSpec& s) { return (size_t{s.width} * s.spp * s.bps + 7) / 8; }
+size_t scanline_bytes(const TiffLayout& s) { return (size_t{s.width} * s.spp * s.bps + 7) / 8; }
 
 }  // namespace
 
@@ -64,7 +64,7 @@ void write_text(const std::filesystem::path& p, const std::string& text) {
     f << text;
 }
 
-void fill_pattern(TiffSpec& s) {
+void fill_pattern(TiffLayout& s) {
     const size_t row = scanline_bytes(s);
     s.data.assign(row * s.height, 0);
     const size_t per_row = size_t{s.width} * s.spp;
@@ -90,7 +90,7 @@ void fill_pattern(TiffSpec& s) {
     }
 }
 
-void write_tiff(const std::filesystem::path& p, const TiffSpec& s) {
+void write_tiff(const std::filesystem::path& p, const TiffLayout& s) {
     TIFF* t = TIFFOpen(p.c_str(), "w");
     ASSERT_NE(t, nullptr);
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, s.width);

@@ -26,7 +26,7 @@ std::string slurp(const std::filesystem::path& p);
 void write_text(const std::filesystem::path& p, const std::string& text);
 
 // What a generated TIFF looks like; data holds the packed rows.
-struct TiffSpec {
+struct TiffLayout {
     uint32_t width = 9, height = 7;
     uint16_t spp = 1, bps = 8;
     uint16_t format = SAMPLEFORMAT_UINT;
@@ -38,9 +38,9 @@ struct TiffSpec {
     std::vector<uint8_t> data;  // row-major, rows of scanline size
 };
 
-// Fills data with a varied pattern for the spec's layout.
-void fill_pattern(TiffSpec& spec);
-void write_tiff(const std::filesystem::path& p, const TiffSpec& spec);
+// Fills data with a varied pattern in the given layout.
+void fill_pattern(TiffLayout& layout);
+void write_tiff(const std::filesystem::path& p, const TiffLayout& layout);
 
 struct FloatImage {
     uint32_t width = 0, height = 0;
