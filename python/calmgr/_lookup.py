@@ -119,22 +119,22 @@ def lookup(handle: Optional[int], array: Any, dtype: Any = np.float64) -> np.nda
 
 def _lookup_bits(handle: Optional[int], samples: np.ndarray, out: np.ndarray, flag: int) -> None:
     """Bool samples: each row (last axis) bit-packed on its own, as bilevel
-    image rows are, and converted row by row."""
+    image rows are, and converted row by row. Rows of whole bytes follow one
+    another without gaps, so they go through as one run."""
     width = samples.shape[-1] if samples.ndim else 1
     rows = samples.reshape(-1, width)
     packed = np.ascontiguousarray(np.packbits(rows, axis=-1))
-    dst = out.reshape(-1, width)
-    for r in range(rows.shape[0]):
-        for start in range(0, width, _CHUNK):
-            n = min(_CHUNK, width - start)
-            _lib.check(
-                _lib.call(
-                    "ICalLookupEx",
-                    handle,
-                    ICAL_SAMPLE_BITS | flag,
-                    packed[r, start // 8 :].ctypes.data,
-                    n,
-                    dst[r, start:].ctypes.data,
-                ),
-                "ICalLookupEx",
-            )
+    row_bytes = packed.shape[1]
+    if width % 8 == 0:
+        runs = [(0, 0, rows.shape[0] * width)]
+    else:
+        runs = [(r * row_bytes, r * width, width) for r in range(rows.shape[0])]
+    src, dst, size = packed.ctypes.data, out.ctypes.data, out.itemsize
+    code = ICAL_SAMPLE_BITS | flag
+    with _lib._lock:
+        fn = _lib.function("ICalLookupEx")
+        for byte, value, count in runs:
+            for start in range(0, count, _CHUNK):
+                n = min(_CHUNK, count - start)
+                _lib.check(fn(handle, code, src + byte + start // 8, n,
+                              dst + (value + start) * size), "ICalLookupEx")
