@@ -63,7 +63,7 @@ inline void require(bool ok, const char* what) {
     if (!ok) throw Error(CAL_ERR_INVALID, what);
 }
 // Counts the C controls read as signed 16-bit values.
-constexpr std::size_t max_count16 = 32767;
+inline constexpr std::size_t max_count16 = 32767;
 
 // "ICalControl(ICAL_SET_POINTS)" and the like, for error messages.
 inline std::string control_call(const char* function, uint32_t code) {
@@ -174,12 +174,12 @@ template <> struct sample_code<uint16_t> {
 template <> struct sample_code<float> { static constexpr uint32_t plain = ICAL_SAMPLE_F32; };
 template <> struct sample_code<double> { static constexpr uint32_t plain = ICAL_SAMPLE_F64; };
 
-template <class Out> constexpr uint32_t out_flag = 0;
-template <> constexpr uint32_t out_flag<float> = ICAL_LOOKUP_FLOAT;
+template <class Out> inline constexpr uint32_t out_flag = 0;
+template <> inline constexpr uint32_t out_flag<float> = ICAL_LOOKUP_FLOAT;
 
 // Largest pixel count handed to one ICalLookupEx call; a multiple of 8 so
 // that bit-packed runs split on byte boundaries.
-constexpr std::size_t lookup_chunk = std::size_t{1} << 28;
+inline constexpr std::size_t lookup_chunk = std::size_t{1} << 28;
 
 // Converts `pixels` pixels of `per_pixel` elements each, in chunks the
 // 32-bit count can express; per-value results do not depend on chunking.
