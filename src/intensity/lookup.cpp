@@ -1,8 +1,11 @@
 // ICalLookup / ICalLookupEx: convert runs of pixel samples of every layout
-// into calibrated doubles or floats. Each sample layout has its own route;
-// 8-bit and 16-bit samples index the table directly when it holds one entry
-// per integer input, everything else goes through `interpolate_lookup`.
-// Without a usable calibration the samples are converted unchanged.
+// into calibrated doubles or floats. Each route picks, per call, the
+// fastest way to the result the plain formula gives: the kernel set of
+// the processor's instruction-set level, a table evaluated once per call
+// for the 256 codes of 8-bit samples, a table rounded to float once per
+// call for float output, and stores that bypass the caches for outputs
+// past the last-level cache's share. Without a usable calibration the
+// samples are converted unchanged.
 #include "intensity/lookup.h"
 
 #include <cstring>
@@ -10,66 +13,36 @@
 namespace calmgr {
 namespace {
 
-template <class Out>
-void store(void* out, uint64_t k, double v) {
-    const Out o = static_cast<Out>(v);
-    std::memcpy(static_cast<unsigned char*>(out) + k * sizeof(Out), &o, sizeof o);
+// From these run lengths a per-call table pays for its set-up.
+constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
+constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
+constexpr uint64_t kFloat16Run = 4096;  // 4096 roundings to float
+
+bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
+    return cal->direct_mode == mode && cal->table_size == entries;
 }
 
-template <class Sample>
-Sample load(const void* samples, uint64_t k) {
-    Sample s;
-    std::memcpy(&s, static_cast<const unsigned char*>(samples) + k * sizeof(Sample), sizeof s);
-    return s;
-}
-
-template <class Out>
-void bits_to(const void* samples, uint64_t count, void* out, double clear, double set) {
-    const auto* bytes = static_cast<const unsigned char*>(samples);
-    for (uint64_t k = 0; k < count; ++k) {
-        const bool bit = (bytes[k >> 3] >> (7 - (k & 7))) & 1u;
-        store<Out>(out, k, bit ? set : clear);
+// The eight-bit codes in order, the input that evaluates a whole 8-bit table.
+struct Codes {
+    uint8_t v[256];
+    constexpr Codes() : v() {
+        for (int i = 0; i < 256; ++i) v[i] = static_cast<uint8_t>(i);
     }
-}
+};
+constexpr Codes kCodes;
 
-template <class Sample, class Out>
-void direct_to(const IntensityCal* cal, const void* samples, uint64_t count, void* out) {
-    const double* table = cal->table;
-    const uint32_t last = cal->table_size - 1u;
-    for (uint64_t k = 0; k < count; ++k) {
-        const uint32_t s = load<Sample>(samples, k);
-        store<Out>(out, k, table[s < last ? s : last]);  // 16-bit samples past a 4096-entry table
-    }
-}
-
-template <class Sample, class Out>
-void pass_to(const void* samples, uint64_t count, void* out) {
-    for (uint64_t k = 0; k < count; ++k) store<Out>(out, k, static_cast<double>(load<Sample>(samples, k)));
-}
-
+// Float output of a direct table on a run too short to round the table:
+// each value is rounded as it is read, as the plain loop does.
 template <class Sample>
-void pass(const void* samples, uint64_t count, void* out, bool float_out) {
-    if (float_out) {
-        pass_to<Sample, float>(samples, count, out);
-    } else {
-        pass_to<Sample, double>(samples, count, out);
-    }
-}
-
-// Integer routes: direct indexing when the table matches the sample width.
-template <class Sample>
-void lookup_int(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out,
-                int16_t mode, uint16_t entries) {
-    if (!usable(cal)) {
-        pass<Sample>(samples, count, out, float_out);
-    } else if (cal->direct_mode == mode && cal->table_size == entries) {
-        if (float_out) {
-            direct_to<Sample, float>(cal, samples, count, out);
-        } else {
-            direct_to<Sample, double>(cal, samples, count, out);
-        }
-    } else {
-        interpolate_lookup(cal, samples, out, count, sizeof(Sample), float_out);
+void direct_float_short(const double* table, uint32_t last, const void* samples, uint64_t n, void* out) {
+    const auto* in = static_cast<const unsigned char*>(samples);
+    auto* o = static_cast<unsigned char*>(out);
+    for (uint64_t k = 0; k < n; ++k) {
+        Sample s;
+        std::memcpy(&s, in + k * sizeof s, sizeof s);
+        const uint32_t i = s < last ? s : last;
+        const auto f = static_cast<float>(table[i]);
+        std::memcpy(o + k * sizeof f, &f, sizeof f);
     }
 }
 
@@ -86,26 +59,68 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
         clear = cal->table[0];
         set = cal->table[cal->table_size - 1];
     }
+    const kern::Kernels& k = kern::active();
     if (float_out) {
-        bits_to<float>(samples, count, out, clear, set);
+        k.bits_f(static_cast<float>(clear), static_cast<float>(set), samples, out, count, streamed(count, 4));
     } else {
-        bits_to<double>(samples, count, out, clear, set);
+        k.bits_d(clear, set, samples, out, count, streamed(count, 8));
     }
 }
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint8_t>(cal, samples, count, out, float_out, 1, 256);
+    const kern::Kernels& k = kern::active();
+    const bool nt = streamed(count, float_out ? 4 : 8);
+    if (!usable(cal)) {
+        (float_out ? k.u8_f : k.u8_d)(samples, out, count, nt);
+        return;
+    }
+    const bool is_direct = direct(cal, 1, 256);
+    if (!is_direct && count < kCodes8Run) {
+        interpolate_lookup(cal, samples, out, count, 1, float_out);
+        return;
+    }
+    // A 256-entry table of the results for every code: the calibration's
+    // own table when it is direct, else the formula evaluated once per code.
+    double codes[256];
+    const double* table = cal->table;
+    if (!is_direct) {
+        k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
+        table = codes;
+    }
+    if (!float_out) {
+        k.index_u8_d(table, samples, out, count, nt);
+    } else if (count < kFloat8Run) {
+        direct_float_short<uint8_t>(table, 255, samples, count, out);
+    } else {
+        float rounded[256];
+        k.round_f(table, rounded, 256, false);
+        k.index_u8_f(rounded, samples, out, count, nt);
+    }
 }
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint16_t>(cal, samples, count, out, float_out, 2, 4096);
+    const kern::Kernels& k = kern::active();
+    const bool nt = streamed(count, float_out ? 4 : 8);
+    if (!usable(cal)) {
+        (float_out ? k.u16_f : k.u16_d)(samples, out, count, nt);
+    } else if (!direct(cal, 2, 4096)) {
+        interpolate_lookup(cal, samples, out, count, 2, float_out);
+    } else if (!float_out) {
+        k.index_u16_d(cal->table, samples, out, count, nt);
+    } else if (count < kFloat16Run) {
+        direct_float_short<uint16_t>(cal->table, 4095, samples, count, out);
+    } else {
+        float rounded[4096];
+        k.round_f(cal->table, rounded, 4096, false);
+        k.index_u16_f(rounded, samples, out, count, nt);
+    }
 }
 
 void lookup_f32(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (usable(cal)) {
         interpolate_lookup(cal, samples, out, count, 4, float_out);
     } else if (!float_out) {
-        pass_to<float, double>(samples, count, out);
+        kern::active().f32_d(samples, out, count, streamed(count, 8));
     } else if (out != samples) {  // float to float: the bytes unchanged
         std::memmove(out, samples, count * sizeof(float));
     }
@@ -115,7 +130,7 @@ void lookup_f64(const IntensityCal* cal, const void* samples, uint64_t count, vo
     if (usable(cal)) {
         interpolate_lookup(cal, samples, out, count, 8, float_out);
     } else if (float_out) {
-        pass_to<double, float>(samples, count, out);
+        kern::active().f64_f(samples, out, count, streamed(count, 4));
     } else if (out != samples) {
         std::memmove(out, samples, count * sizeof(double));
     }

@@ -1,0 +1,78 @@
+// The fast lookup kernels: one set per instruction-set level (portable,
+// SSE2, AVX2), each compiled in its own file with its own flags and chosen
+// once per process from the processor's features. Kernels see only plain
+// data (table pointers, the grid, raw buffers) so that no inline function
+// compiled for a higher level can be shared with code that runs anywhere.
+// Buffers may have any alignment; `nt` asks for non-temporal stores where
+// the output allows them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace calmgr::kern {
+
+// The interpolation grid of one call: the scale is computed once, as the
+// plain formula does, and every kernel evaluates the same expressions.
+struct Grid {
+    const double* table;
+    uint32_t last;   // table_size - 1, at least 1
+    double lo, hi;   // range_min, range_max
+    double scale;    // last / (hi - lo)
+    double last_t;   // last as a double
+};
+
+enum class Isa : int { portable = 0, sse2 = 1, avx2 = 2 };
+
+using InterpFn = void (*)(const Grid& g, const void* in, void* out, size_t n, bool nt);
+using Index8DFn = void (*)(const double* table, const void* in, void* out, size_t n, bool nt);
+using Index8FFn = void (*)(const float* table, const void* in, void* out, size_t n, bool nt);
+using BitsDFn = void (*)(double clear, double set, const void* in, void* out, size_t n, bool nt);
+using BitsFFn = void (*)(float clear, float set, const void* in, void* out, size_t n, bool nt);
+using ConvFn = void (*)(const void* in, void* out, size_t n, bool nt);
+
+struct Kernels {
+    Isa isa;
+    // Interpolation by input width (0: u8, 1: u16, 2: f32, 3: f64), writing
+    // doubles or floats. Value k is read before output k is written.
+    InterpFn interp_d[4];
+    InterpFn interp_f[4];
+    // Direct indexing: u8 samples into a 256-entry table; u16 samples into
+    // a 4096-entry table, samples past its end taking the last entry.
+    Index8DFn index_u8_d;
+    Index8FFn index_u8_f;
+    Index8DFn index_u16_d;
+    Index8FFn index_u16_f;
+    // Bit-packed samples, most significant bit first: n is in pixels.
+    BitsDFn bits_d;
+    BitsFFn bits_f;
+    // Unchanged conversions.
+    ConvFn u8_d, u8_f, u16_d, u16_f, f32_d, f64_f;
+    // Doubles rounded to floats, for tables rounded once per call.
+    ConvFn round_f;
+};
+
+const Kernels& portable_kernels();
+// Null where the build or the target has no such level.
+const Kernels* sse2_kernels();
+const Kernels* avx2_kernels();
+
+// The set in use: the highest level the processor runs, unless a test has
+// forced a lower one.
+const Kernels& active();
+
+// Highest level this processor and build support.
+Isa best_isa();
+
+// Tests only: use `level` (capped at best_isa()) from now on; returns the
+// level in force.
+Isa force_isa(Isa level);
+
+// Output size in bytes from which stores bypass the caches.
+size_t nt_threshold();
+
+// Tests only: replaces that size (0 streams every run long enough to
+// align); returns the previous one.
+size_t force_nt_threshold(size_t bytes);
+
+}  // namespace calmgr::kern
