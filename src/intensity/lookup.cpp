@@ -16,7 +16,7 @@ namespace {
 // From these run lengths a per-call table pays for its set-up.
 constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
 constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
-constexpr uint64_t kFloat16Run = 4096;  // 4096 roundings to float
+constexpr uint64_t kFloat16Run = 16384;  // 4096 roundings to float
 
 bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
     return cal->direct_mode == mode && cal->table_size == entries;
@@ -30,21 +30,6 @@ struct Codes {
     }
 };
 constexpr Codes kCodes;
-
-// Float output of a direct table on a run too short to round the table:
-// each value is rounded as it is read, as the plain loop does.
-template <class Sample>
-void direct_float_short(const double* table, uint32_t last, const void* samples, uint64_t n, void* out) {
-    const auto* in = static_cast<const unsigned char*>(samples);
-    auto* o = static_cast<unsigned char*>(out);
-    for (uint64_t k = 0; k < n; ++k) {
-        Sample s;
-        std::memcpy(&s, in + k * sizeof s, sizeof s);
-        const uint32_t i = s < last ? s : last;
-        const auto f = static_cast<float>(table[i]);
-        std::memcpy(o + k * sizeof f, &f, sizeof f);
-    }
-}
 
 }  // namespace
 
@@ -90,7 +75,7 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
     if (!float_out) {
         k.index_u8_d(table, samples, out, count, nt);
     } else if (count < kFloat8Run) {
-        direct_float_short<uint8_t>(table, 255, samples, count, out);
+        k.index_u8_df(table, samples, out, count, nt);
     } else {
         float rounded[256];
         k.round_f(table, rounded, 256, false);
@@ -108,7 +93,7 @@ void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, vo
     } else if (!float_out) {
         k.index_u16_d(cal->table, samples, out, count, nt);
     } else if (count < kFloat16Run) {
-        direct_float_short<uint16_t>(cal->table, 4095, samples, count, out);
+        k.index_u16_df(cal->table, samples, out, count, nt);
     } else {
         float rounded[4096];
         k.round_f(cal->table, rounded, 4096, false);

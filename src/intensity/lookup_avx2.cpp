@@ -128,6 +128,25 @@ void index_u8_d(const double* t, const void* in, void* out, size_t n, bool nt) {
     if (streamed) _mm_sfence();
 }
 
+void index_u8_df(const double* t, const void* in, void* out, size_t n, bool nt) {
+    const auto* ip = static_cast<const unsigned char*>(in);
+    auto* op = static_cast<unsigned char*>(out);
+    const bool streamed = drive<4, 8, 32>(
+        out, n, nt,
+        [&](size_t k, bool s) {
+            uint64_t w;
+            std::memcpy(&w, ip + k, 8);
+            const __m128d v0 = _mm_loadh_pd(_mm_load_sd(t + (w & 255)), t + ((w >> 8) & 255));
+            const __m128d v1 = _mm_loadh_pd(_mm_load_sd(t + ((w >> 16) & 255)), t + ((w >> 24) & 255));
+            const __m128d v2 = _mm_loadh_pd(_mm_load_sd(t + ((w >> 32) & 255)), t + ((w >> 40) & 255));
+            const __m128d v3 = _mm_loadh_pd(_mm_load_sd(t + ((w >> 48) & 255)), t + (w >> 56));
+            store4<float>(op + k * 4, _mm256_set_m128d(v1, v0), s);
+            store4<float>(op + k * 4 + 16, _mm256_set_m128d(v3, v2), s);
+        },
+        [&](size_t k) { store_at<float>(out, k, static_cast<float>(t[ip[k]])); });
+    if (streamed) _mm_sfence();
+}
+
 inline void store8f(unsigned char* p, __m256 v, bool nt) {
     if (nt) {
         _mm256_stream_ps(reinterpret_cast<float*>(p), v);
@@ -211,6 +230,28 @@ void index_u16_f(const float* t, const void* in, void* out, size_t n, bool nt) {
     if (streamed) _mm_sfence();
 }
 
+void index_u16_df(const double* t, const void* in, void* out, size_t n, bool nt) {
+    const auto* ip = static_cast<const unsigned char*>(in);
+    auto* op = static_cast<unsigned char*>(out);
+    const bool streamed = drive<4, 8, 32>(
+        out, n, nt,
+        [&](size_t k, bool s) {
+            alignas(16) uint16_t ix[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(ix), clamp8_u16(ip + k * 2));
+            const __m128d v0 = _mm_loadh_pd(_mm_load_sd(t + ix[0]), t + ix[1]);
+            const __m128d v1 = _mm_loadh_pd(_mm_load_sd(t + ix[2]), t + ix[3]);
+            const __m128d v2 = _mm_loadh_pd(_mm_load_sd(t + ix[4]), t + ix[5]);
+            const __m128d v3 = _mm_loadh_pd(_mm_load_sd(t + ix[6]), t + ix[7]);
+            store4<float>(op + k * 4, _mm256_set_m128d(v1, v0), s);
+            store4<float>(op + k * 4 + 16, _mm256_set_m128d(v3, v2), s);
+        },
+        [&](size_t k) {
+            const uint32_t s = load_at<uint16_t>(in, k);
+            store_at<float>(out, k, static_cast<float>(t[s < 4095u ? s : 4095u]));
+        });
+    if (streamed) _mm_sfence();
+}
+
 // Bits: the eight bits from pixel k on (a block may start inside a byte
 // when the head aligned the output) are broadcast and tested against the
 // bit masks, most significant first, selecting between the two values.
@@ -274,7 +315,7 @@ const Kernels kAvx2 = {
     Isa::avx2,
     {interp<uint8_t, double>, interp<uint16_t, double>, interp<float, double>, interp<double, double>},
     {interp<uint8_t, float>, interp<uint16_t, float>, interp<float, float>, interp<double, float>},
-    index_u8_d, index_u8_f, index_u16_d, index_u16_f,
+    index_u8_d, index_u8_f, index_u16_d, index_u16_f, index_u8_df, index_u16_df,
     bits_d, bits_f,
     convert<uint8_t, double>, convert<uint8_t, float>, convert<uint16_t, double>, convert<uint16_t, float>,
     convert<float, double>, convert<double, float>,

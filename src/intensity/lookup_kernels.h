@@ -43,6 +43,10 @@ struct Kernels {
     Index8FFn index_u8_f;
     Index8DFn index_u16_d;
     Index8FFn index_u16_f;
+    // Direct indexing into doubles, each rounded to float as it is read:
+    // for runs too short to round the whole table first.
+    Index8DFn index_u8_df;
+    Index8DFn index_u16_df;
     // Bit-packed samples, most significant bit first: n is in pixels.
     BitsDFn bits_d;
     BitsFFn bits_f;

@@ -13,17 +13,17 @@ void interp(const Grid& g, const void* in, void* out, size_t n, bool) {
     interp_range<S, O>(g, in, out, 0, n);
 }
 
-template <class T>
+template <class T, class O = T>
 void index_u8(const T* table, const void* in, void* out, size_t n, bool) {
     const auto* s = static_cast<const uint8_t*>(in);
-    for (size_t k = 0; k < n; ++k) store_at<T>(out, k, table[s[k]]);
+    for (size_t k = 0; k < n; ++k) store_at<O>(out, k, static_cast<O>(table[s[k]]));
 }
 
-template <class T>
+template <class T, class O = T>
 void index_u16(const T* table, const void* in, void* out, size_t n, bool) {
     for (size_t k = 0; k < n; ++k) {
         const uint32_t s = load_at<uint16_t>(in, k);
-        store_at<T>(out, k, table[s < 4095u ? s : 4095u]);
+        store_at<O>(out, k, static_cast<O>(table[s < 4095u ? s : 4095u]));
     }
 }
 
@@ -58,6 +58,7 @@ const Kernels kPortable = {
     {interp<uint8_t, double>, interp<uint16_t, double>, interp<float, double>, interp<double, double>},
     {interp<uint8_t, float>, interp<uint16_t, float>, interp<float, float>, interp<double, float>},
     index_u8<double>, index_u8<float>, index_u16<double>, index_u16<float>,
+    index_u8<double, float>, index_u16<double, float>,
     bits_d, bits_f,
     convert<uint8_t, double>, convert<uint8_t, float>, convert<uint16_t, double>, convert<uint16_t, float>,
     convert<float, double>, convert<double, float>,

@@ -153,6 +153,24 @@ void index_u8_f(const float* t, const void* in, void* out, size_t n, bool nt) {
     if (streamed) _mm_sfence();
 }
 
+void index_u8_df(const double* t, const void* in, void* out, size_t n, bool nt) {
+    const auto* ip = static_cast<const unsigned char*>(in);
+    auto* op = static_cast<unsigned char*>(out);
+    const bool streamed = drive<4, 8, 16>(
+        out, n, nt,
+        [&](size_t k, bool s) {
+            uint64_t w;
+            std::memcpy(&w, ip + k, 8);
+            for (int j = 0; j < 8; j += 4, w >>= 32) {
+                const __m128 lo = _mm_cvtpd_ps(pair_d(t, w & 255, (w >> 8) & 255));
+                const __m128 hi = _mm_cvtpd_ps(pair_d(t, (w >> 16) & 255, (w >> 24) & 255));
+                store4f(op + (k + j) * 4, _mm_movelh_ps(lo, hi), s);
+            }
+        },
+        [&](size_t k) { store_at<float>(out, k, static_cast<float>(t[ip[k]])); });
+    if (streamed) _mm_sfence();
+}
+
 // min(s, 4095) as s - saturating(s - 4095): samples past the table take
 // its last entry before any address is formed.
 inline void clamp8_u16(const unsigned char* p, uint16_t (&ix)[8]) {
@@ -191,6 +209,27 @@ void index_u16_f(const float* t, const void* in, void* out, size_t n, bool nt) {
         [&](size_t k) {
             const uint32_t s = load_at<uint16_t>(in, k);
             store_at<float>(out, k, t[s < 4095u ? s : 4095u]);
+        });
+    if (streamed) _mm_sfence();
+}
+
+void index_u16_df(const double* t, const void* in, void* out, size_t n, bool nt) {
+    const auto* ip = static_cast<const unsigned char*>(in);
+    auto* op = static_cast<unsigned char*>(out);
+    const bool streamed = drive<4, 8, 16>(
+        out, n, nt,
+        [&](size_t k, bool s) {
+            alignas(16) uint16_t ix[8];
+            clamp8_u16(ip + k * 2, ix);
+            for (int j = 0; j < 8; j += 4) {
+                const __m128 lo = _mm_cvtpd_ps(pair_d(t, ix[j], ix[j + 1]));
+                const __m128 hi = _mm_cvtpd_ps(pair_d(t, ix[j + 2], ix[j + 3]));
+                store4f(op + (k + j) * 4, _mm_movelh_ps(lo, hi), s);
+            }
+        },
+        [&](size_t k) {
+            const uint32_t s = load_at<uint16_t>(in, k);
+            store_at<float>(out, k, static_cast<float>(t[s < 4095u ? s : 4095u]));
         });
     if (streamed) _mm_sfence();
 }
@@ -256,7 +295,7 @@ const Kernels kSse2 = {
     Isa::sse2,
     {interp<uint8_t, double>, interp<uint16_t, double>, interp<float, double>, interp<double, double>},
     {interp<uint8_t, float>, interp<uint16_t, float>, interp<float, float>, interp<double, float>},
-    index_u8_d, index_u8_f, index_u16_d, index_u16_f,
+    index_u8_d, index_u8_f, index_u16_d, index_u16_f, index_u8_df, index_u16_df,
     bits_d, bits_f,
     convert<uint8_t, double>, convert<uint8_t, float>, convert<uint16_t, double>, convert<uint16_t, float>,
     convert<float, double>, convert<double, float>,
