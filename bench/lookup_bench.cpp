@@ -155,6 +155,10 @@ std::string len_name(size_t n) {
 }
 
 int register_all() {
+    const calmgr::kern::Isa isa = calmgr::kern::best_isa();
+    benchmark::AddCustomContext("isa", isa == calmgr::kern::Isa::avx2   ? "avx2"
+                                       : isa == calmgr::kern::Isa::sse2 ? "sse2"
+                                                                        : "portable");
     for (size_t n : kLengths) {
         for (bool f : {false, true}) {
             const std::string tail = std::string("/") + (f ? "float" : "double") + "/" + len_name(n);

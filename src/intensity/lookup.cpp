@@ -31,6 +31,32 @@ struct Codes {
 };
 constexpr Codes kCodes;
 
+// Float output of a direct table on a long run: the table is rounded to
+// float once (on the stack, kept out of the short paths' frames) and the
+// samples index the rounded copy.
+template <size_t N>
+__attribute__((noinline)) void index_rounded(kern::Index8FFn index, const kern::Kernels& k, const double* table,
+                                             const void* samples, uint64_t count, void* out, bool nt) {
+    float rounded[N];
+    k.round_f(table, rounded, N, false);
+    index(rounded, samples, out, count, nt);
+}
+
+// 8-bit samples on an interpolating table, long run: the formula is
+// evaluated once for each of the 256 codes, then the samples index those
+// results (rounded to float first for float output).
+__attribute__((noinline)) void lookup_u8_by_codes(const kern::Kernels& k, const IntensityCal* cal,
+                                                  const void* samples, uint64_t count, void* out, bool float_out,
+                                                  bool nt) {
+    double codes[256];
+    k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
+    if (float_out) {
+        index_rounded<256>(k.index_u8_f, k, codes, samples, count, out, nt);
+    } else {
+        k.index_u8_d(codes, samples, out, count, nt);
+    }
+}
+
 }  // namespace
 
 bool usable(const IntensityCal* cal) {
@@ -57,29 +83,18 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
     const bool nt = streamed(count, float_out ? 4 : 8);
     if (!usable(cal)) {
         (float_out ? k.u8_f : k.u8_d)(samples, out, count, nt);
-        return;
-    }
-    const bool is_direct = direct(cal, 1, 256);
-    if (!is_direct && count < kCodes8Run) {
-        interpolate_lookup(cal, samples, out, count, 1, float_out);
-        return;
-    }
-    // A 256-entry table of the results for every code: the calibration's
-    // own table when it is direct, else the formula evaluated once per code.
-    double codes[256];
-    const double* table = cal->table;
-    if (!is_direct) {
-        k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
-        table = codes;
-    }
-    if (!float_out) {
-        k.index_u8_d(table, samples, out, count, nt);
+    } else if (!direct(cal, 1, 256)) {
+        if (count < kCodes8Run) {
+            interpolate_lookup(cal, samples, out, count, 1, float_out);
+        } else {
+            lookup_u8_by_codes(k, cal, samples, count, out, float_out, nt);
+        }
+    } else if (!float_out) {
+        k.index_u8_d(cal->table, samples, out, count, nt);
     } else if (count < kFloat8Run) {
-        k.index_u8_df(table, samples, out, count, nt);
+        k.index_u8_df(cal->table, samples, out, count, nt);
     } else {
-        float rounded[256];
-        k.round_f(table, rounded, 256, false);
-        k.index_u8_f(rounded, samples, out, count, nt);
+        index_rounded<256>(k.index_u8_f, k, cal->table, samples, count, out, nt);
     }
 }
 
@@ -95,9 +110,7 @@ void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, vo
     } else if (count < kFloat16Run) {
         k.index_u16_df(cal->table, samples, out, count, nt);
     } else {
-        float rounded[4096];
-        k.round_f(cal->table, rounded, 4096, false);
-        k.index_u16_f(rounded, samples, out, count, nt);
+        index_rounded<4096>(k.index_u16_f, k, cal->table, samples, count, out, nt);
     }
 }
 

@@ -11,10 +11,10 @@
 #endif
 
 namespace calmgr::kern {
-namespace {
-
 std::atomic<const Kernels*> g_active{nullptr};
 std::atomic<size_t> g_nt_threshold{0};
+
+namespace {
 
 const Kernels* kernels_for(Isa level) {
     switch (level) {
@@ -46,12 +46,9 @@ Isa best_isa() {
     return Isa::portable;
 }
 
-const Kernels& active() {
-    const Kernels* k = g_active.load(std::memory_order_acquire);
-    if (k == nullptr) {
-        k = kernels_for(best_isa());
-        g_active.store(k, std::memory_order_release);
-    }
+const Kernels& choose() {
+    const Kernels* k = kernels_for(best_isa());
+    g_active.store(k, std::memory_order_release);
     return *k;
 }
 
@@ -62,12 +59,9 @@ Isa force_isa(Isa level) {
     return chosen;
 }
 
-size_t nt_threshold() {
-    size_t t = g_nt_threshold.load(std::memory_order_relaxed);
-    if (t == 0) {
-        t = llc_share();
-        g_nt_threshold.store(t, std::memory_order_relaxed);
-    }
+size_t measure_nt_threshold() {
+    const size_t t = llc_share();
+    g_nt_threshold.store(t, std::memory_order_relaxed);
     return t;
 }
 

@@ -7,6 +7,7 @@
 // the output allows them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -62,8 +63,14 @@ const Kernels* sse2_kernels();
 const Kernels* avx2_kernels();
 
 // The set in use: the highest level the processor runs, unless a test has
-// forced a lower one.
-const Kernels& active();
+// forced a lower one. Chosen on first use; the check is inline because
+// short runs must not pay for a call.
+extern std::atomic<const Kernels*> g_active;
+const Kernels& choose();
+inline const Kernels& active() {
+    const Kernels* k = g_active.load(std::memory_order_acquire);
+    return k != nullptr ? *k : choose();
+}
 
 // Highest level this processor and build support.
 Isa best_isa();
@@ -73,7 +80,12 @@ Isa best_isa();
 Isa force_isa(Isa level);
 
 // Output size in bytes from which stores bypass the caches.
-size_t nt_threshold();
+extern std::atomic<size_t> g_nt_threshold;
+size_t measure_nt_threshold();
+inline size_t nt_threshold() {
+    const size_t t = g_nt_threshold.load(std::memory_order_relaxed);
+    return t != 0 ? t : measure_nt_threshold();
+}
 
 // Tests only: replaces that size (0 streams every run long enough to
 // align); returns the previous one.
