@@ -112,7 +112,7 @@ void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
 void index_u8_d(const double* t, const void* in, void* out, size_t n, bool nt) {
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<8, 8, 32>(
+    const bool streamed = drive<8, 8, 64>(
         out, n, nt,
         [&](size_t k, bool s) {
             uint64_t w;
@@ -186,7 +186,7 @@ inline __m128i clamp8_u16(const unsigned char* p) {
 void index_u16_d(const double* t, const void* in, void* out, size_t n, bool nt) {
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<8, 8, 32>(
+    const bool streamed = drive<8, 8, 64>(
         out, n, nt,
         [&](size_t k, bool s) {
             alignas(16) uint16_t ix[8];
@@ -267,7 +267,7 @@ void bits_d(double clear, double set, const void* in, void* out, size_t n, bool 
     const __m256d c = _mm256_set1_pd(clear), st = _mm256_set1_pd(set);
     const __m256i m_hi = _mm256_setr_epi64x(0x80, 0x40, 0x20, 0x10);
     const __m256i m_lo = _mm256_setr_epi64x(0x08, 0x04, 0x02, 0x01);
-    const bool streamed = drive<8, 8, 32>(
+    const bool streamed = drive<8, 8, 64>(
         out, n, nt,
         [&](size_t k, bool s) {
             const __m256i b = _mm256_set1_epi64x(bits_at(ip, k));
