@@ -45,6 +45,11 @@ int32_t build_density_table(IntensityCal* cal);
 // Table of a standard curve with other than two points, by fit_type.
 int32_t build_fitted_table(IntensityCal* cal);
 
+// Repairs of a fitted table: monotonic in the points' direction (false when
+// its temporary block could not be obtained) and negatives to zero.
+bool force_monotonic(IntensityCal* cal);
+void clamp_negative(IntensityCal* cal);
+
 // table_min/table_max from the table's numeric entries.
 void refresh_table_stats(IntensityCal* cal);
 
