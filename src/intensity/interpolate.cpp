@@ -6,12 +6,16 @@
 #include "intensity/lookup.h"
 #include "intensity/lookup_reference.h"
 
+#include <cmath>
+
 namespace calmgr {
 
 kern::Grid grid_of(const IntensityCal* cal) {
     const uint32_t last = cal->table_size - 1u;
-    return {cal->table, last, cal->range_min, cal->range_max,
-            static_cast<double>(last) / (cal->range_max - cal->range_min), static_cast<double>(last)};
+    const double lo = cal->range_min, hi = cal->range_max;
+    const double scale = static_cast<double>(last) / (hi - lo);
+    const bool finite = std::isfinite(lo) && std::isfinite(hi) && std::isfinite(scale) && scale > 0.0;
+    return {cal->table, last, lo, hi, scale, static_cast<double>(last), finite};
 }
 
 bool streamed(uint64_t count, size_t out_size) { return count * out_size >= kern::nt_threshold(); }

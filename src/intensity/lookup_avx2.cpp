@@ -66,13 +66,14 @@ inline void store4<float>(unsigned char* p, __m256d v, bool nt) {
 // Four values of the formula. t is clamped into [0, last) for the index
 // (max(NaN, 0) is 0; max(-0.0, +0.0) is +0.0, the same fraction floor
 // gives); lanes whose t was NaN or reached last, or whose x lay outside
-// the range, then take the end entries in the formula's order.
+// the range, then take the end entries in the formula's order. On a finite
+// grid t is NaN only where x is outside the range, so that test is skipped.
+template <bool Finite>
 inline __m256d interp4(const VGrid& v, __m256d x) {
     const __m256d below = _mm256_cmp_pd(x, v.lo, _CMP_NGE_UQ);
     const __m256d above = _mm256_cmp_pd(x, v.hi, _CMP_GT_OQ);
     const __m256d t = _mm256_mul_pd(_mm256_sub_pd(x, v.lo), v.scale);
     const __m256d at_last = _mm256_cmp_pd(t, v.last_t, _CMP_GE_OQ);
-    const __m256d t_nan = _mm256_cmp_pd(t, t, _CMP_UNORD_Q);
     const __m256d ts = _mm256_min_pd(_mm256_max_pd(t, v.zero), v.below_last);
     const __m128i i = _mm256_cvttpd_epi32(ts);
     const __m256d frac = _mm256_sub_pd(ts, _mm256_round_pd(ts, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
@@ -85,11 +86,13 @@ inline __m256d interp4(const VGrid& v, __m256d x) {
     const __m256d b = _mm256_unpackhi_pd(p02, p13);
     __m256d r = _mm256_add_pd(a, _mm256_mul_pd(frac, _mm256_sub_pd(b, a)));
     r = _mm256_blendv_pd(r, v.last, _mm256_or_pd(at_last, above));
+    if (Finite) return _mm256_blendv_pd(r, v.first, below);
+    const __m256d t_nan = _mm256_cmp_pd(t, t, _CMP_UNORD_Q);
     return _mm256_blendv_pd(r, v.first, _mm256_or_pd(_mm256_andnot_pd(above, t_nan), below));
 }
 
-template <class S, class O>
-void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
+template <class S, class O, bool Finite>
+void interp_grid(const Grid& g, const void* in, void* out, size_t n, bool nt) {
     const VGrid v(g);
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
@@ -98,13 +101,22 @@ void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
         [&](size_t k, bool s) {
             const __m256d x0 = load4<S>(ip + k * sizeof(S));
             const __m256d x1 = load4<S>(ip + (k + 4) * sizeof(S));
-            const __m256d r0 = interp4(v, x0);
-            const __m256d r1 = interp4(v, x1);
+            const __m256d r0 = interp4<Finite>(v, x0);
+            const __m256d r1 = interp4<Finite>(v, x1);
             store4<O>(op + k * sizeof(O), r0, s);
             store4<O>(op + (k + 4) * sizeof(O), r1, s);
         },
         [&](size_t k) { interp_range<S, O>(g, in, out, k, k + 1); });
     if (streamed) _mm_sfence();
+}
+
+template <class S, class O>
+void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
+    if (g.finite) {
+        interp_grid<S, O, true>(g, in, out, n, nt);
+    } else {
+        interp_grid<S, O, false>(g, in, out, n, nt);
+    }
 }
 
 // Direct 8-bit indexing into doubles: the eight indices of a 64-bit word

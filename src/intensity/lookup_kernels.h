@@ -21,6 +21,9 @@ struct Grid {
     double lo, hi;   // range_min, range_max
     double scale;    // last / (hi - lo)
     double last_t;   // last as a double
+    // Finite limits and a finite positive scale: then t is finite, never
+    // NaN, for every value inside the range, and kernels may skip that test.
+    bool finite;
 };
 
 enum class Isa : int { portable = 0, sse2 = 1, avx2 = 2 };

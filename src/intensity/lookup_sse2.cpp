@@ -82,12 +82,12 @@ struct VGrid {
 };
 
 // Two values of the formula; see the AVX2 kernel for the clamping.
+template <bool Finite>
 inline __m128d interp2(const VGrid& v, __m128d x) {
     const __m128d below = _mm_cmpnge_pd(x, v.lo);
     const __m128d above = _mm_cmpgt_pd(x, v.hi);
     const __m128d t = _mm_mul_pd(_mm_sub_pd(x, v.lo), v.scale);
     const __m128d at_last = _mm_cmpge_pd(t, v.last_t);
-    const __m128d t_nan = _mm_cmpunord_pd(t, t);
     const __m128d ts = _mm_min_pd(_mm_max_pd(t, v.zero), v.below_last);
     const __m128i i = _mm_cvttpd_epi32(ts);
     const __m128d frac = _mm_sub_pd(ts, _mm_cvtepi32_pd(i));
@@ -97,11 +97,13 @@ inline __m128d interp2(const VGrid& v, __m128d x) {
     const __m128d b = _mm_unpackhi_pd(p0, p1);
     __m128d r = _mm_add_pd(a, _mm_mul_pd(frac, _mm_sub_pd(b, a)));
     r = select(_mm_or_pd(at_last, above), v.last, r);
+    if (Finite) return select(below, v.first, r);
+    const __m128d t_nan = _mm_cmpunord_pd(t, t);
     return select(_mm_or_pd(_mm_andnot_pd(above, t_nan), below), v.first, r);
 }
 
-template <class S, class O>
-void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
+template <class S, class O, bool Finite>
+void interp_grid(const Grid& g, const void* in, void* out, size_t n, bool nt) {
     const VGrid v(g);
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
@@ -109,11 +111,20 @@ void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
         out, n, nt,
         [&](size_t k, bool s) {
             const Pair x = load4<S>(ip + k * sizeof(S));
-            const Pair r = {interp2(v, x.lo), interp2(v, x.hi)};
+            const Pair r = {interp2<Finite>(v, x.lo), interp2<Finite>(v, x.hi)};
             store4<O>(op + k * sizeof(O), r, s);
         },
         [&](size_t k) { interp_range<S, O>(g, in, out, k, k + 1); });
     if (streamed) _mm_sfence();
+}
+
+template <class S, class O>
+void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
+    if (g.finite) {
+        interp_grid<S, O, true>(g, in, out, n, nt);
+    } else {
+        interp_grid<S, O, false>(g, in, out, n, nt);
+    }
 }
 
 inline __m128d pair_d(const double* t, size_t i0, size_t i1) { return _mm_loadh_pd(_mm_load_sd(t + i0), t + i1); }
