@@ -21,7 +21,7 @@ def main(lookup_path, peers_path):
     for b in data["benchmarks"]:
         if b.get("run_type", "iteration") != "iteration":
             continue
-        t[b["name"]] = (b["cpu_time"], b["items_per_second"])
+        t[b["name"]] = (b["cpu_time"], b.get("items_per_second", 0.0))
     ctx = data.get("context", {})
     print(f"lookup benchmarks: {ctx.get('isa', '?')} kernels, {ctx.get('num_cpus', '?')} CPUs at "
           f"{ctx.get('mhz_per_cpu', '?')} MHz, load {ctx.get('load_avg', '?')}")

@@ -195,14 +195,22 @@ inline __m128i clamp8_u16(const unsigned char* p) {
     return _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(4095));
 }
 
+// The eight clamped indices, taken out of the vector as two 64-bit words
+// and split with shifts (cheaper than storing and reloading them).
+struct Idx16 {
+    uint64_t w0, w1;
+    explicit Idx16(__m128i v)
+        : w0(static_cast<uint64_t>(_mm_cvtsi128_si64(v))), w1(static_cast<uint64_t>(_mm_extract_epi64(v, 1))) {}
+    size_t operator[](int j) const { return ((j < 4 ? w0 >> (16 * j) : w1 >> (16 * (j - 4)))) & 0xFFFFu; }
+};
+
 void index_u16_d(const double* t, const void* in, void* out, size_t n, bool nt) {
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
     const bool streamed = drive<8, 8, 64>(
         out, n, nt,
         [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            _mm_store_si128(reinterpret_cast<__m128i*>(ix), clamp8_u16(ip + k * 2));
+            const Idx16 ix(clamp8_u16(ip + k * 2));
             const __m128d v0 = _mm_loadh_pd(_mm_load_sd(t + ix[0]), t + ix[1]);
             const __m128d v1 = _mm_loadh_pd(_mm_load_sd(t + ix[2]), t + ix[3]);
             const __m128d v2 = _mm_loadh_pd(_mm_load_sd(t + ix[4]), t + ix[5]);
@@ -223,8 +231,7 @@ void index_u16_f(const float* t, const void* in, void* out, size_t n, bool nt) {
     const bool streamed = drive<4, 8, 32>(
         out, n, nt,
         [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            _mm_store_si128(reinterpret_cast<__m128i*>(ix), clamp8_u16(ip + k * 2));
+            const Idx16 ix(clamp8_u16(ip + k * 2));
             __m128 a = _mm_load_ss(t + ix[0]);
             a = _mm_insert_ps(a, _mm_load_ss(t + ix[1]), 0x10);
             a = _mm_insert_ps(a, _mm_load_ss(t + ix[2]), 0x20);
@@ -248,8 +255,7 @@ void index_u16_df(const double* t, const void* in, void* out, size_t n, bool nt)
     const bool streamed = drive<4, 8, 32>(
         out, n, nt,
         [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            _mm_store_si128(reinterpret_cast<__m128i*>(ix), clamp8_u16(ip + k * 2));
+            const Idx16 ix(clamp8_u16(ip + k * 2));
             const __m128d v0 = _mm_loadh_pd(_mm_load_sd(t + ix[0]), t + ix[1]);
             const __m128d v1 = _mm_loadh_pd(_mm_load_sd(t + ix[2]), t + ix[3]);
             const __m128d v2 = _mm_loadh_pd(_mm_load_sd(t + ix[4]), t + ix[5]);
