@@ -17,6 +17,9 @@ namespace {
 constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
 constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
 constexpr uint64_t kFloat16Run = 16384;  // 4096 roundings to float
+// Below this run length a vector kernel's call and latency cost more than
+// a plain loop for direct tables with float output.
+constexpr uint64_t kShortRun = 32;
 
 bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
     return cal->direct_mode == mode && cal->table_size == entries;
@@ -30,6 +33,20 @@ struct Codes {
     }
 };
 constexpr Codes kCodes;
+
+// Float output of a direct table on a very short run: each value rounded
+// as it is read, in a loop with no call.
+template <class Sample>
+void direct_float_short(const double* table, uint32_t last, const void* samples, uint64_t n, void* out) {
+    const auto* in = static_cast<const unsigned char*>(samples);
+    auto* o = static_cast<unsigned char*>(out);
+    for (uint64_t k = 0; k < n; ++k) {
+        Sample s;
+        std::memcpy(&s, in + k * sizeof s, sizeof s);
+        const auto f = static_cast<float>(table[s < last ? s : last]);
+        std::memcpy(o + k * sizeof f, &f, sizeof f);
+    }
+}
 
 // Float output of a direct table on a long run: the table is rounded to
 // float once (on the stack, kept out of the short paths' frames) and the
@@ -79,6 +96,10 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
 }
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
+    if (float_out && count < kShortRun && usable(cal) && direct(cal, 1, 256)) {
+        direct_float_short<uint8_t>(cal->table, 255, samples, count, out);
+        return;
+    }
     const kern::Kernels& k = kern::active();
     const bool nt = streamed(count, float_out ? 4 : 8);
     if (!usable(cal)) {
@@ -99,6 +120,10 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
 }
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
+    if (float_out && count < kShortRun && usable(cal) && direct(cal, 2, 4096)) {
+        direct_float_short<uint16_t>(cal->table, 4095, samples, count, out);
+        return;
+    }
     const kern::Kernels& k = kern::active();
     const bool nt = streamed(count, float_out ? 4 : 8);
     if (!usable(cal)) {
