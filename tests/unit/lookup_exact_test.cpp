@@ -70,6 +70,7 @@ TEST(LookupExact, EveryEightBitCode) {
     auto direct_negzero = random_table(256, 13);
     direct_negzero[0] = -0.0;
     cals.emplace_back(0.0, 255.0, direct_negzero, 1);
+    cals.emplace_back(0.0, 4095.0, random_table(4096, 14), 2);  // a 16-bit direct table interpolates 8-bit codes
     for (Isa level : levels()) {
         SCOPED_TRACE(isa_name(level));
         ForceIsa force(level);
@@ -101,6 +102,7 @@ TEST(LookupExact, EverySixteenBitCode) {
     cals.emplace_back(0.0, 65535.0, random_table(32767, 24));
     cals.emplace_back(0.0, 4095.0, random_table(4096, 25));  // 4096 entries, not direct
     cals.emplace_back(1000.0, 1001.0, std::vector<double>{-0.0, 3.0});
+    cals.emplace_back(0.0, 255.0, random_table(256, 26), 1);  // an 8-bit direct table interpolates 16-bit codes
     for (Isa level : levels()) {
         SCOPED_TRACE(isa_name(level));
         ForceIsa force(level);

@@ -5,6 +5,7 @@
 #include "lookup_check.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 
@@ -98,6 +99,29 @@ TEST(LookupRuns, StreamingStoresOnEveryAlignment) {
                     EXPECT_TRUE(same_as_reference(cal.get(), type, samples.for_type(type), 200, 1, out_off));
                 }
             }
+        }
+    }
+}
+
+// Runs long enough for the per-call tables (the 256 codes of an 8-bit
+// interpolation, tables rounded to float), streamed and not.
+TEST(LookupRuns, PerCallTablesOnLongRuns) {
+    const Samples samples(3 * 16400);
+    for (Isa level : levels()) {
+        SCOPED_TRACE(isa_name(level));
+        ForceIsa force(level);
+        for (bool stream : {false, true}) {
+            const size_t previous = calmgr::kern::force_nt_threshold(stream ? 0 : SIZE_MAX);
+            for (const TestCal& cal : route_cals()) {
+                for (uint32_t code : {1u, 3u, 4u, 8u}) {
+                    for (uint32_t type : {code, code | ICAL_LOOKUP_FLOAT}) {
+                        for (uint64_t count : {255, 256, 300, 16383, 16400}) {
+                            EXPECT_TRUE(same_as_reference(cal.get(), type, samples.for_type(type), count, 1, 4));
+                        }
+                    }
+                }
+            }
+            calmgr::kern::force_nt_threshold(previous);
         }
     }
 }
