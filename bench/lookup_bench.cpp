@@ -155,10 +155,6 @@ std::string len_name(size_t n) {
 }
 
 int register_all() {
-    const calmgr::kern::Isa isa = calmgr::kern::best_isa();
-    benchmark::AddCustomContext("isa", isa == calmgr::kern::Isa::avx2   ? "avx2"
-                                       : isa == calmgr::kern::Isa::sse2 ? "sse2"
-                                                                        : "portable");
     for (size_t n : kLengths) {
         for (bool f : {false, true}) {
             const std::string tail = std::string("/") + (f ? "float" : "double") + "/" + len_name(n);
@@ -180,6 +176,33 @@ int register_all() {
 
 const int registered = register_all();
 
+const char* isa_name(calmgr::kern::Isa isa) {
+    return isa == calmgr::kern::Isa::avx2 ? "avx2" : isa == calmgr::kern::Isa::sse2 ? "sse2" : "portable";
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+// Google Benchmark's main, plus --isa=portable|sse2|avx2 to measure the
+// kernels of a lower instruction-set level on this processor.
+int main(int argc, char** argv) {
+    calmgr::kern::Isa isa = calmgr::kern::best_isa();
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--isa=portable") {
+            isa = calmgr::kern::Isa::portable;
+        } else if (arg == "--isa=sse2") {
+            isa = calmgr::kern::Isa::sse2;
+        } else if (arg != "--isa=avx2") {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    isa = calmgr::kern::force_isa(isa);
+    benchmark::AddCustomContext("isa", isa_name(isa));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -12,11 +12,8 @@ import sys
 LENGTHS = ["16", "4096", "1M", "64M"]
 
 
-def main(lookup_path, peers_path):
-    with open(lookup_path) as f:
-        data = json.load(f)
-    with open(peers_path) as f:
-        peers = json.load(f)
+def least_times(data):
+    """{name: (least CPU time, items per second of that repetition)}"""
     t = {}
     for b in data["benchmarks"]:
         if b.get("run_type", "iteration") != "iteration":
@@ -24,6 +21,15 @@ def main(lookup_path, peers_path):
         old = t.get(b["name"])
         if old is None or b["cpu_time"] < old[0]:
             t[b["name"]] = (b["cpu_time"], b.get("items_per_second", 0.0))
+    return t
+
+
+def main(lookup_path, peers_path, sse2_path=None):
+    with open(lookup_path) as f:
+        data = json.load(f)
+    with open(peers_path) as f:
+        peers = json.load(f)
+    t = least_times(data)
     ctx = data.get("context", {})
     print(f"lookup benchmarks: {ctx.get('isa', '?')} kernels, {ctx.get('num_cpus', '?')} CPUs at "
           f"{ctx.get('mhz_per_cpu', '?')} MHz, load {ctx.get('load_avg', '?')}")
@@ -62,6 +68,15 @@ def main(lookup_path, peers_path):
             row += f"{1e9 / ceil[1]:>11.3f}" if ceil else f"{'-':>11}"
         print(row)
         print()
+    if sse2_path:
+        with open(sse2_path) as f:
+            s2 = least_times(json.load(f))
+        names = [n for n in s2 if n.endswith("/fast")]
+        if names:
+            print("SSE2 kernels alone (x ref):", "  ".join(
+                f"{n.split('/')[1]} {n.split('/')[3]} {s2[n[:-5] + '/ref'][0] / s2[n][0]:.2f}"
+                for n in names if n[:-5] + "/ref" in s2))
+            print()
     others = [n for n in t if not n.startswith(("lookup/", "base/"))]
     if others:
         print(f"{'builders and fits':<48}{'time per call':>16}")
@@ -70,4 +85,4 @@ def main(lookup_path, peers_path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(*sys.argv[1:4])
