@@ -41,8 +41,9 @@ int32_t build_density_fit(IntensityCal* cal) {
         black = -c0 / c1;            // fitted transmittance 0
         incident = black + 1.0 / c1;  // fitted transmittance 1
     }
-    // Written as "not below" so that NaN levels fall back to the range too.
-    if (!(black < incident)) {
+    // NaN levels (a singular fit) are kept: the density builder refuses
+    // their span, so the table stays as it was and the refusal is reported.
+    if (black >= incident) {
         black = cal->range_min;
         incident = cal->range_max;
     }
@@ -129,12 +130,13 @@ bool force_monotonic(IntensityCal* cal) {
     if (at_points == nullptr) return false;
     for (uint16_t i = 0; i < n; ++i) at_points[i] = points[i].input;
     interpolate_lookup(cal, at_points, at_points, n, 8, 0);
-    // Ties go to the earliest point; a NaN distance never wins over a number.
+    // Ties go to the earliest point: a later one must be strictly closer
+    // (so a NaN distance of point 0 keeps it as the pivot).
     uint16_t pivot = 0;
     double best = std::fabs(points[0].calibrated - at_points[0]);
     for (uint16_t i = 1; i < n; ++i) {
         const double d = std::fabs(points[i].calibrated - at_points[i]);
-        if (d < best || (std::isnan(best) && !std::isnan(d))) {
+        if (d < best) {
             best = d;
             pivot = i;
         }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -305,6 +306,18 @@ TEST(FittedMemory, MissingRepairBlockStillClampsAndReports) {
     EXPECT_EQ(table_of(c.p), table_of(plain.p));
 }
 
+TEST(FittedDensity, SingularTransmittanceFitIsRefused) {
+    // All points at one input: the line through the transmittances has no
+    // finite slope, the derived levels are NaN and the density build refuses
+    // them, leaving the table and its statistics as they were.
+    Cal c;
+    const std::vector<double> before = table_of(c.p);
+    EXPECT_EQ(set_curve(c.p, {{1, 1}, {1, 2}, {1, 0.5}}, 10), CAL_ERR_INVALID);
+    EXPECT_EQ(table_of(c.p), before);
+    EXPECT_EQ(c.p->table_max, 255.0);
+    EXPECT_TRUE(std::isnan(get_double(c.p, ICAL_GET_BLACK_LEVEL)));
+}
+
 TEST(FittedOpenCases, StatisticsBoundEveryEntry) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<std::vector<CalPoint>> point_sets{
@@ -326,11 +339,29 @@ TEST(FittedOpenCases, StatisticsBoundEveryEntry) {
                 ICalControl(c.p, ICAL_SET_OPTIONS, kMonotonic | kClamp, 1, nullptr);
                 ICalControl(c.p, ICAL_SET_FIT_TYPE, type, 0, nullptr);
                 expect_stats_bound_table(c.p);
-                double black = get_double(c.p, ICAL_GET_BLACK_LEVEL);
-                EXPECT_FALSE(std::isnan(black));
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FittedMonotonic, NaNDistanceOfTheFirstPointKeepsItAsPivot) {
+    // Point 0 has no calibrated value, so its distance to the curve is NaN;
+    // later points only replace the pivot when strictly closer, which nothing
+    // is than NaN. The repair then works outward from entry 0: with a falling
+    // trend every entry is at most entry 0, which keeps its fitted value.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<CalPoint> pts{{0, nan}, {30, 5}, {80, 40}, {120, 10}, {200, 60}, {250, 2}};
+    Cal plain, repaired;
+    ASSERT_EQ(set_curve(plain.p, pts, 12), CAL_OK);
+    ASSERT_EQ(set_curve(repaired.p, pts, 12, kMonotonic), CAL_OK);
+    const std::vector<double> fitted = table_of(plain.p), t = table_of(repaired.p);
+    EXPECT_EQ(t[0], fitted[0]);
+    EXPECT_LT(t[0], *std::max_element(fitted.begin(), fitted.end()));  // a later pivot would keep the peak
+    for (int i = 1; i < 256; ++i) ASSERT_LE(t[i], t[i - 1]) << i;
 }
 
 }  // namespace

@@ -1,0 +1,131 @@
+// `calmgr spatial`: convert pixel positions into calibrated units with a
+// scale (or pixel size) and origin per axis, or a saved spatial
+// calibration; optionally save the calibration.
+#include "calmgr_io.h"
+#include "commands.h"
+#include "tool_common.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+namespace tool {
+namespace {
+
+struct SpatialCommand {
+    std::string cal_file, scale, pixel_size, origin, units, name, csv, save_file, output;
+    std::vector<std::string> pixels;
+};
+
+// "V" for both axes or "X:Y".
+std::pair<double, double> per_axis(const std::string& text, const std::string& what) {
+    if (text.find(':') == std::string::npos) {
+        const double v = parse_double(text, what);
+        return {v, v};
+    }
+    return parse_pair(text, what);
+}
+
+void set(SpatialCal* cal, uint32_t code, int axis, double v, const std::string& what) {
+    if (SCalControl(cal, code, axis, 0, &v) != CAL_OK) fail(what + ": " + fmt(v) + " is not allowed (0 or NaN)");
+}
+
+ScalPtr build(const SpatialCommand& c) {
+    if (!c.cal_file.empty()) {
+        char err[512];
+        ScalPtr cal(CalLoadSpatial(c.cal_file.c_str(), err, sizeof err));
+        if (!cal) fail(err);
+        return cal;
+    }
+    ScalPtr cal(SCalCreate());
+    if (!cal) fail("out of memory");
+    if (!c.scale.empty()) {
+        const auto [x, y] = per_axis(c.scale, "--scale");
+        set(cal.get(), SCAL_SET_SCALE, 0, x, "--scale");
+        set(cal.get(), SCAL_SET_SCALE, 1, y, "--scale");
+    }
+    if (!c.pixel_size.empty()) {
+        const auto [x, y] = per_axis(c.pixel_size, "--pixel-size");
+        set(cal.get(), SCAL_SET_PIXEL_SIZE, 0, x, "--pixel-size");
+        set(cal.get(), SCAL_SET_PIXEL_SIZE, 1, y, "--pixel-size");
+    }
+    if (!c.origin.empty()) {
+        const auto [x, y] = parse_pair(c.origin, "--origin");
+        set(cal.get(), SCAL_SET_ORIGIN, 0, x, "--origin");
+        set(cal.get(), SCAL_SET_ORIGIN, 1, y, "--origin");
+    }
+    if (!c.units.empty()) SCalControl(cal.get(), SCAL_SET_UNITS, 0, 0, const_cast<char*>(c.units.c_str()));
+    if (!c.name.empty()) SCalControl(cal.get(), SCAL_SET_NAME, 0, 0, const_cast<char*>(c.name.c_str()));
+    return cal;
+}
+
+PixelPoint pixel(const std::string& x, const std::string& y, const std::string& what) {
+    constexpr long long lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+    return {static_cast<int32_t>(parse_int(x, what, lo, hi)), static_cast<int32_t>(parse_int(y, what, lo, hi))};
+}
+
+void run_spatial(const SpatialCommand& c) {
+    ScalPtr cal = build(c);
+    std::vector<PixelPoint> pts;
+    for (const auto& p : c.pixels) {
+        const auto xy = split(p, ',');
+        if (xy.size() != 2) fail("pixel '" + p + "': expected X,Y");
+        pts.push_back(pixel(xy[0], xy[1], "pixel '" + p + "'"));
+    }
+    if (!c.csv.empty()) {
+        // Positions are whole 32-bit numbers; the range is checked before
+        // any conversion to an integer.
+        const auto whole = [](double v) { return v >= -2147483648.0 && v <= 2147483647.0 && v == std::floor(v); };
+        for (const auto& row : read_csv(c.csv, 2)) {
+            if (!whole(row[0]) || !whole(row[1]))
+                fail(c.csv + ": pixel positions must be 32-bit integers, found " + fmt(row[0]) + "," + fmt(row[1]));
+            pts.push_back({static_cast<int32_t>(row[0]), static_cast<int32_t>(row[1])});
+        }
+    }
+    std::vector<RealPoint> out(pts.size());
+    // The conversion takes at most 65535 points per call.
+    for (size_t done = 0; done < pts.size(); done += 65535) {
+        const size_t n = std::min<size_t>(65535, pts.size() - done);
+        if (SCalPixToCU(cal.get(), pts.data() + done, out.data() + done, static_cast<uint32_t>(n)) != CAL_OK)
+            fail("the conversion failed");
+    }
+    char units[128];
+    SCalControl(cal.get(), SCAL_GET_UNITS, 0, 0, units);
+    std::string text = std::string("pixel_x,pixel_y,x (") + units + "),y (" + units + ")\n";
+    for (size_t i = 0; i < pts.size(); ++i)
+        text += std::to_string(pts[i].x) + "," + std::to_string(pts[i].y) + "," + fmt(out[i].x) + "," + fmt(out[i].y) + "\n";
+    std::vector<std::pair<std::string, std::string>> files;
+    if (!c.save_file.empty()) {
+        char err[512];
+        char* json = CalSpatialToJson(cal.get(), err, sizeof err);
+        if (json == nullptr) fail(err);
+        files.emplace_back(c.save_file, json);
+        CalFreeJson(json);
+    }
+    if (!c.output.empty()) files.emplace_back(c.output, text);
+    write_text_files(files);
+    if (c.output.empty()) std::fputs(text.c_str(), stdout);
+}
+
+}  // namespace
+
+void add_spatial_command(CLI::App& app) {
+    auto c = std::make_shared<SpatialCommand>();
+    auto* cmd = app.add_subcommand("spatial", "Convert pixel positions into calibrated units");
+    auto* cal = cmd->add_option("--cal", c->cal_file, "Saved spatial calibration (JSON)");
+    auto* sc = cmd->add_option("--scale", c->scale, "Pixels per unit, S or SX:SY");
+    auto* ps = cmd->add_option("--pixel-size", c->pixel_size, "Units per pixel, P or PX:PY");
+    auto* org = cmd->add_option("--origin", c->origin, "Pixel position of the zero point, X:Y");
+    auto* uni = cmd->add_option("--units", c->units, "Name of the unit");
+    auto* nam = cmd->add_option("--name", c->name, "Name of the calibration");
+    cmd->add_option("--csv", c->csv, "CSV file of pixel positions x,y");
+    cmd->add_option("--save", c->save_file, "Save the spatial calibration as JSON");
+    cmd->add_option("--output", c->output, "Write the converted positions (CSV) here instead of standard output");
+    cmd->add_option("pixels", c->pixels, "Pixel positions X,Y");
+    sc->excludes(ps);
+    for (auto* o : {sc, ps, org, uni, nam}) cal->excludes(o);
+    cmd->callback([c] { run_spatial(*c); });
+}
+
+}  // namespace tool

@@ -1,0 +1,40 @@
+// The options that describe an intensity calibration on the command line,
+// shared by `curve` and `apply`, and the calibration they build.
+#pragma once
+
+#include "tool_common.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace tool {
+
+struct CurveOptions {
+    std::string cal_file;   // a saved calibration instead of the options below
+    std::string points;     // "in:cal,in:cal,..."
+    std::string csv;        // file of input,calibrated rows
+    std::string fit;        // fit name or number
+    std::string density;    // "BLACK:INCIDENT"
+    std::string range = "0:255";
+    int size = 256;
+    bool monotonic = false;
+    bool clamp_negative = false;
+    std::string units;
+    std::string name;
+};
+
+// Registers the options on a subcommand.
+void add_curve_options(CLI::App& cmd, CurveOptions& opts);
+
+// Builds (or loads) the calibration; every problem raises ToolError.
+IcalPtr build_curve(const CurveOptions& opts);
+
+// The fit type for a name (poly1..3, interp1..3, od, exp1..3, log1..3) or
+// a number the library accepts (0..13, 21..23).
+int fit_type_from_name(const std::string& name);
+// A short description of a fit type ("poly2: least-squares polynomial of
+// degree 2").
+std::string describe_fit(int fit_type);
+
+}  // namespace tool
