@@ -7,6 +7,7 @@
 // past the last-level cache's share. Without a usable calibration the
 // samples are converted unchanged.
 #include "intensity/lookup.h"
+#include "intensity/lookup_reference.h"
 
 #include <cstring>
 
@@ -17,8 +18,9 @@ namespace {
 constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
 constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
 constexpr uint64_t kFloat16Run = 16384;  // 4096 roundings to float
-// Below this run length a vector kernel's call and latency cost more than
-// a plain loop for direct tables.
+// Below this run length a vector kernel's call and latency (and a loop
+// the compiler vectorised for long runs) cost more than the plain loop for
+// direct tables, which then serves.
 constexpr uint64_t kShortRun = 32;
 
 bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
@@ -33,29 +35,6 @@ struct Codes {
     }
 };
 constexpr Codes kCodes;
-
-// A direct table on a very short run: a loop with no call, each value
-// rounded to float as it is read for float output.
-template <class Sample, class Out>
-void direct_short_to(const double* table, uint32_t last, const void* samples, uint64_t n, void* out) {
-    const auto* in = static_cast<const unsigned char*>(samples);
-    auto* o = static_cast<unsigned char*>(out);
-    for (uint64_t k = 0; k < n; ++k) {
-        Sample s;
-        std::memcpy(&s, in + k * sizeof s, sizeof s);
-        const auto v = static_cast<Out>(table[s < last ? s : last]);
-        std::memcpy(o + k * sizeof v, &v, sizeof v);
-    }
-}
-
-template <class Sample>
-void direct_short(const double* table, uint32_t last, const void* samples, uint64_t n, void* out, bool float_out) {
-    if (float_out) {
-        direct_short_to<Sample, float>(table, last, samples, n, out);
-    } else {
-        direct_short_to<Sample, double>(table, last, samples, n, out);
-    }
-}
 
 // Float output of a direct table on a long run: the table is rounded to
 // float once (on the stack, kept out of the short paths' frames) and the
@@ -106,7 +85,7 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (count < kShortRun && usable(cal) && direct(cal, 1, 256)) {
-        direct_short<uint8_t>(cal->table, 255, samples, count, out, float_out);
+        ref::lookup_u8(cal, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
@@ -130,7 +109,7 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (count < kShortRun && usable(cal) && direct(cal, 2, 4096)) {
-        direct_short<uint16_t>(cal->table, 4095, samples, count, out, float_out);
+        ref::lookup_u16(cal, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
