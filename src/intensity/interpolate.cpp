@@ -1,71 +1,45 @@
 // `interpolate_lookup`: places each value on the table's grid and
 // interpolates linearly between the two neighbouring entries, clamping to
 // the first entry below the range (and for NaN) and to the last entry above
-// it. The scale (table steps per input unit) is computed once per call; the
-// per-value work is one truncation, one floor and one multiply-add.
-#include "intensity/ical.h"
+// it. The grid (with its scale, table steps per input unit) is set up once
+// per call and the kernel set of the processor does the per-value work.
+#include "intensity/lookup.h"
+#include "intensity/lookup_reference.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace calmgr {
-namespace {
 
-template <class Sample, class Out>
-void interpolate(const IntensityCal* cal, const unsigned char* samples, unsigned char* out, uint64_t count) {
-    const double* table = cal->table;
+kern::Grid grid_of(const IntensityCal* cal) {
     const uint32_t last = cal->table_size - 1u;
     const double lo = cal->range_min, hi = cal->range_max;
     const double scale = static_cast<double>(last) / (hi - lo);
-    const double last_t = static_cast<double>(last);
-    for (uint64_t k = 0; k < count; ++k) {
-        Sample s;
-        std::memcpy(&s, samples + k * sizeof(Sample), sizeof s);  // read before out[k] is written
-        const double x = static_cast<double>(s);
-        double r;
-        if (!(x >= lo)) {
-            r = table[0];
-        } else if (x > hi) {
-            r = table[last];
-        } else {
-            const double t = (x - lo) * scale;
-            if (std::isnan(t)) {
-                r = table[0];
-            } else if (t >= last_t) {
-                r = table[last];
-            } else {
-                const auto i = static_cast<uint32_t>(t);
-                r = table[i] + (t - std::floor(t)) * (table[i + 1] - table[i]);
-            }
-        }
-        const Out o = static_cast<Out>(r);
-        std::memcpy(out + k * sizeof(Out), &o, sizeof o);
-    }
+    const bool finite = std::isfinite(lo) && std::isfinite(hi) && std::isfinite(scale) && scale > 0.0;
+    return {cal->table, last, lo, hi, scale, static_cast<double>(last), finite};
 }
 
-template <class Sample>
-void interpolate_to(const IntensityCal* cal, const void* samples, void* out, uint64_t count, int float_out) {
-    const auto* in = static_cast<const unsigned char*>(samples);
-    auto* o = static_cast<unsigned char*>(out);
-    if (float_out) {
-        interpolate<Sample, float>(cal, in, o, count);
-    } else {
-        interpolate<Sample, double>(cal, in, o, count);
-    }
-}
+bool streamed(uint64_t count, size_t out_size) { return count * out_size >= kern::nt_threshold(); }
 
-}  // namespace
-
+// Value k is read before output k is written in every kernel, so the
+// fitted-curve builder may convert doubles in place.
 void interpolate_lookup(const IntensityCal* cal, const void* samples, void* out, uint64_t count, int width,
                         int float_out) {
     if (cal == nullptr || cal->table == nullptr || cal->table_size == 0) return;
+    int w;
     switch (width) {
-        case 1: interpolate_to<uint8_t>(cal, samples, out, count, float_out); break;
-        case 2: interpolate_to<uint16_t>(cal, samples, out, count, float_out); break;
-        case 4: interpolate_to<float>(cal, samples, out, count, float_out); break;
-        case 8: interpolate_to<double>(cal, samples, out, count, float_out); break;
-        default: break;
+        case 1: w = 0; break;
+        case 2: w = 1; break;
+        case 4: w = 2; break;
+        case 8: w = 3; break;
+        default: return;
     }
+    if (cal->table_size == 1) {  // no interval to interpolate in: every value takes the one entry
+        ref::interpolate_lookup(cal, samples, out, count, width, float_out);
+        return;
+    }
+    const kern::Kernels& k = kern::active();
+    const bool nt = streamed(count, float_out ? 4 : 8);
+    (float_out ? k.interp_f : k.interp_d)[w](grid_of(cal), samples, out, count, nt);
 }
 
 }  // namespace calmgr

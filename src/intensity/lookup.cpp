@@ -1,75 +1,64 @@
 // ICalLookup / ICalLookupEx: convert runs of pixel samples of every layout
-// into calibrated doubles or floats. Each sample layout has its own route;
-// 8-bit and 16-bit samples index the table directly when it holds one entry
-// per integer input, everything else goes through `interpolate_lookup`.
-// Without a usable calibration the samples are converted unchanged.
+// into calibrated doubles or floats. Each route picks, per call, the
+// fastest way to the result the plain formula gives: the kernel set of
+// the processor's instruction-set level, a table evaluated once per call
+// for the 256 codes of 8-bit samples, a table rounded to float once per
+// call for float output, and stores that bypass the caches for outputs
+// past the last-level cache's share. Without a usable calibration the
+// samples are converted unchanged.
 #include "intensity/lookup.h"
+#include "intensity/lookup_reference.h"
 
 #include <cstring>
 
 namespace calmgr {
 namespace {
 
-template <class Out>
-void store(void* out, uint64_t k, double v) {
-    const Out o = static_cast<Out>(v);
-    std::memcpy(static_cast<unsigned char*>(out) + k * sizeof(Out), &o, sizeof o);
+// From these run lengths a per-call table pays for its set-up.
+constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
+constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
+constexpr uint64_t kFloat16Run = 16384;  // 4096 roundings to float
+// Below this run length a vector kernel's call and latency (and a loop
+// the compiler vectorised for long runs) cost more than the plain loop for
+// direct tables, which then serves.
+constexpr uint64_t kShortRun = 32;
+
+bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
+    return cal->direct_mode == mode && cal->table_size == entries;
 }
 
-template <class Sample>
-Sample load(const void* samples, uint64_t k) {
-    Sample s;
-    std::memcpy(&s, static_cast<const unsigned char*>(samples) + k * sizeof(Sample), sizeof s);
-    return s;
-}
-
-template <class Out>
-void bits_to(const void* samples, uint64_t count, void* out, double clear, double set) {
-    const auto* bytes = static_cast<const unsigned char*>(samples);
-    for (uint64_t k = 0; k < count; ++k) {
-        const bool bit = (bytes[k >> 3] >> (7 - (k & 7))) & 1u;
-        store<Out>(out, k, bit ? set : clear);
+// The eight-bit codes in order, the input that evaluates a whole 8-bit table.
+struct Codes {
+    uint8_t v[256];
+    constexpr Codes() : v() {
+        for (int i = 0; i < 256; ++i) v[i] = static_cast<uint8_t>(i);
     }
+};
+constexpr Codes kCodes;
+
+// Float output of a direct table on a long run: the table is rounded to
+// float once (on the stack, kept out of the short paths' frames) and the
+// samples index the rounded copy.
+template <size_t N>
+__attribute__((noinline)) void index_rounded(kern::Index8FFn index, const kern::Kernels& k, const double* table,
+                                             const void* samples, uint64_t count, void* out, bool nt) {
+    float rounded[N];
+    k.round_f(table, rounded, N, false);
+    index(rounded, samples, out, count, nt);
 }
 
-template <class Sample, class Out>
-void direct_to(const IntensityCal* cal, const void* samples, uint64_t count, void* out) {
-    const double* table = cal->table;
-    const uint32_t last = cal->table_size - 1u;
-    for (uint64_t k = 0; k < count; ++k) {
-        const uint32_t s = load<Sample>(samples, k);
-        store<Out>(out, k, table[s < last ? s : last]);  // 16-bit samples past a 4096-entry table
-    }
-}
-
-template <class Sample, class Out>
-void pass_to(const void* samples, uint64_t count, void* out) {
-    for (uint64_t k = 0; k < count; ++k) store<Out>(out, k, static_cast<double>(load<Sample>(samples, k)));
-}
-
-template <class Sample>
-void pass(const void* samples, uint64_t count, void* out, bool float_out) {
+// 8-bit samples on an interpolating table, long run: the formula is
+// evaluated once for each of the 256 codes, then the samples index those
+// results (rounded to float first for float output).
+__attribute__((noinline)) void lookup_u8_by_codes(const kern::Kernels& k, const IntensityCal* cal,
+                                                  const void* samples, uint64_t count, void* out, bool float_out,
+                                                  bool nt) {
+    double codes[256];
+    k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
     if (float_out) {
-        pass_to<Sample, float>(samples, count, out);
+        index_rounded<256>(k.index_u8_f, k, codes, samples, count, out, nt);
     } else {
-        pass_to<Sample, double>(samples, count, out);
-    }
-}
-
-// Integer routes: direct indexing when the table matches the sample width.
-template <class Sample>
-void lookup_int(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out,
-                int16_t mode, uint16_t entries) {
-    if (!usable(cal)) {
-        pass<Sample>(samples, count, out, float_out);
-    } else if (cal->direct_mode == mode && cal->table_size == entries) {
-        if (float_out) {
-            direct_to<Sample, float>(cal, samples, count, out);
-        } else {
-            direct_to<Sample, double>(cal, samples, count, out);
-        }
-    } else {
-        interpolate_lookup(cal, samples, out, count, sizeof(Sample), float_out);
+        k.index_u8_d(codes, samples, out, count, nt);
     }
 }
 
@@ -86,26 +75,63 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
         clear = cal->table[0];
         set = cal->table[cal->table_size - 1];
     }
+    const kern::Kernels& k = kern::active();
     if (float_out) {
-        bits_to<float>(samples, count, out, clear, set);
+        k.bits_f(static_cast<float>(clear), static_cast<float>(set), samples, out, count, streamed(count, 4));
     } else {
-        bits_to<double>(samples, count, out, clear, set);
+        k.bits_d(clear, set, samples, out, count, streamed(count, 8));
     }
 }
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint8_t>(cal, samples, count, out, float_out, 1, 256);
+    if (count < kShortRun && usable(cal) && direct(cal, 1, 256)) {
+        ref::lookup_u8(cal, samples, count, out, float_out);
+        return;
+    }
+    const kern::Kernels& k = kern::active();
+    const bool nt = streamed(count, float_out ? 4 : 8);
+    if (!usable(cal)) {
+        (float_out ? k.u8_f : k.u8_d)(samples, out, count, nt);
+    } else if (!direct(cal, 1, 256)) {
+        if (count < kCodes8Run) {
+            interpolate_lookup(cal, samples, out, count, 1, float_out);
+        } else {
+            lookup_u8_by_codes(k, cal, samples, count, out, float_out, nt);
+        }
+    } else if (!float_out) {
+        k.index_u8_d(cal->table, samples, out, count, nt);
+    } else if (count < kFloat8Run) {
+        k.index_u8_df(cal->table, samples, out, count, nt);
+    } else {
+        index_rounded<256>(k.index_u8_f, k, cal->table, samples, count, out, nt);
+    }
 }
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint16_t>(cal, samples, count, out, float_out, 2, 4096);
+    if (count < kShortRun && usable(cal) && direct(cal, 2, 4096)) {
+        ref::lookup_u16(cal, samples, count, out, float_out);
+        return;
+    }
+    const kern::Kernels& k = kern::active();
+    const bool nt = streamed(count, float_out ? 4 : 8);
+    if (!usable(cal)) {
+        (float_out ? k.u16_f : k.u16_d)(samples, out, count, nt);
+    } else if (!direct(cal, 2, 4096)) {
+        interpolate_lookup(cal, samples, out, count, 2, float_out);
+    } else if (!float_out) {
+        k.index_u16_d(cal->table, samples, out, count, nt);
+    } else if (count < kFloat16Run) {
+        k.index_u16_df(cal->table, samples, out, count, nt);
+    } else {
+        index_rounded<4096>(k.index_u16_f, k, cal->table, samples, count, out, nt);
+    }
 }
 
 void lookup_f32(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (usable(cal)) {
         interpolate_lookup(cal, samples, out, count, 4, float_out);
     } else if (!float_out) {
-        pass_to<float, double>(samples, count, out);
+        kern::active().f32_d(samples, out, count, streamed(count, 8));
     } else if (out != samples) {  // float to float: the bytes unchanged
         std::memmove(out, samples, count * sizeof(float));
     }
@@ -115,7 +141,7 @@ void lookup_f64(const IntensityCal* cal, const void* samples, uint64_t count, vo
     if (usable(cal)) {
         interpolate_lookup(cal, samples, out, count, 8, float_out);
     } else if (float_out) {
-        pass_to<double, float>(samples, count, out);
+        kern::active().f64_f(samples, out, count, streamed(count, 4));
     } else if (out != samples) {
         std::memmove(out, samples, count * sizeof(double));
     }

@@ -4,12 +4,20 @@
 #pragma once
 
 #include "intensity/ical.h"
+#include "intensity/lookup_kernels.h"
 
 namespace calmgr {
 
 // A calibration that the interpolating and direct routes may use: not type
 // 3, a table present, and range_max strictly above range_min.
 bool usable(const IntensityCal* cal);
+
+// The interpolation grid of a calibration with at least two entries.
+kern::Grid grid_of(const IntensityCal* cal);
+
+// Whether an output of count elements of out_size bytes should bypass the
+// caches.
+bool streamed(uint64_t count, size_t out_size);
 
 void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out);

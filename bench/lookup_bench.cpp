@@ -1,0 +1,208 @@
+// Lookup benchmarks: every route (bits; 8-bit and RGB 8-bit, 16-bit and
+// RGB 16-bit, each direct and interpolating; float; double) for double and
+// float output at several run lengths, the library's routes and the plain
+// reference loops side by side, with the machine's limits in the same run:
+// memcpy of the output bytes, a write-only streaming fill (the ceiling)
+// and a plain widening conversion with no table (the floor).
+#include "baselines.h"
+
+#include "intensity/lookup.h"
+#include "intensity/lookup_reference.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Data { bits, u8, u16_12bit, u16, f32, f64 };
+enum class Table { direct8, interp8, direct16, interp16, unit };
+
+struct Route {
+    const char* name;
+    uint32_t code;
+    Table table;
+    Data data;
+};
+
+const Route kRoutes[] = {
+    {"bits", 0, Table::direct8, Data::bits},
+    {"u8_direct", 1, Table::direct8, Data::u8},          {"u8_interp", 1, Table::interp8, Data::u8},
+    {"rgb8_direct", 3, Table::direct8, Data::u8},        {"rgb8_interp", 3, Table::interp8, Data::u8},
+    {"u16_direct", 4, Table::direct16, Data::u16_12bit}, {"u16_interp", 4, Table::interp16, Data::u16},
+    {"rgb16_direct", 8, Table::direct16, Data::u16_12bit}, {"rgb16_interp", 8, Table::interp16, Data::u16},
+    {"f32", 5, Table::unit, Data::f32},                  {"f64", 7, Table::unit, Data::f64},
+};
+
+const size_t kLengths[] = {16, 4096, size_t{1} << 20, size_t{1} << 26};
+
+// A calibration record over a table of this program's own memory: a gamma
+// curve, direct where the route indexes, interpolating otherwise.
+struct BenchCal {
+    std::vector<double> table;
+    IntensityCal rec{};
+    BenchCal(double lo, double hi, size_t n, int16_t mode) : table(n) {
+        for (size_t i = 0; i < n; ++i) table[i] = 1000.0 * std::pow(static_cast<double>(i) / (n - 1), 0.45);
+        rec.cal_type = ICAL_TYPE_STANDARD;
+        rec.range_min = lo;
+        rec.range_max = hi;
+        rec.direct_mode = mode;
+        rec.table_size = static_cast<uint16_t>(n);
+        rec.table = table.data();
+    }
+};
+
+const IntensityCal* cal_for(Table t) {
+    static BenchCal direct8(0.0, 255.0, 256, 1), interp8(0.0, 255.0, 1000, 0), direct16(0.0, 4095.0, 4096, 2),
+        interp16(0.0, 65535.0, 1000, 0), unit(0.0, 1.0, 1000, 0);
+    switch (t) {
+        case Table::direct8: return &direct8.rec;
+        case Table::interp8: return &interp8.rec;
+        case Table::direct16: return &direct16.rec;
+        case Table::interp16: return &interp16.rec;
+        default: return &unit.rec;
+    }
+}
+
+size_t element_size(Data d) {
+    switch (d) {
+        case Data::bits: case Data::u8: return 1;
+        case Data::u16_12bit: case Data::u16: return 2;
+        case Data::f32: return 4;
+        default: return 8;
+    }
+}
+
+// Inputs are made once per layout and length and shared by every
+// benchmark that reads them; values spread uniformly (floats a little past
+// both ends of the range).
+const unsigned char* input(Data d, size_t values) {
+    static std::map<std::pair<int, size_t>, std::vector<unsigned char>> cache;
+    auto& buf = cache[{static_cast<int>(d), values}];
+    if (buf.empty()) {
+        const size_t bytes = d == Data::bits ? (values + 7) / 8 : values * element_size(d);
+        buf.resize(bytes + 64);
+        std::mt19937_64 rng(7);
+        std::uniform_real_distribution<double> u(-0.02, 1.02);
+        for (size_t k = 0; k < (d == Data::bits ? bytes : values); ++k) {
+            switch (d) {
+                case Data::bits: case Data::u8: buf[k] = static_cast<unsigned char>(rng()); break;
+                case Data::u16_12bit: reinterpret_cast<uint16_t*>(buf.data())[k] = rng() & 4095; break;
+                case Data::u16: reinterpret_cast<uint16_t*>(buf.data())[k] = static_cast<uint16_t>(rng()); break;
+                case Data::f32: reinterpret_cast<float*>(buf.data())[k] = static_cast<float>(u(rng)); break;
+                case Data::f64: reinterpret_cast<double*>(buf.data())[k] = u(rng); break;
+            }
+        }
+    }
+    return buf.data();
+}
+
+// One output buffer per length, written once before timing so that no
+// benchmark pays for first-touch page faults.
+unsigned char* output(size_t values) {
+    static std::map<size_t, std::vector<unsigned char>> cache;
+    auto& buf = cache[values];
+    if (buf.empty()) buf.assign(values * 8 + 64, 1);
+    return buf.data();
+}
+
+void finish(benchmark::State& state, size_t values, size_t out_size) {
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * values));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * values * out_size));
+}
+
+template <bool Fast>
+void run_route(benchmark::State& state, const Route& r, bool float_out, size_t values) {
+    const uint32_t type = r.code | (float_out ? ICAL_LOOKUP_FLOAT : 0u);
+    const uint64_t count = (r.code == 3 || r.code == 8) ? values / 3 : values;
+    const IntensityCal* cal = cal_for(r.table);
+    const unsigned char* in = input(r.data, values);
+    unsigned char* out = output(values);
+    for (auto _ : state) {
+        if (Fast) {
+            calmgr::lookup(cal, type, in, count, out);
+        } else {
+            calmgr::ref::lookup(cal, type, in, count, out);
+        }
+        benchmark::ClobberMemory();
+    }
+    finish(state, values, float_out ? 4 : 8);
+}
+
+void run_baseline(benchmark::State& state, int which, bool float_out, size_t values) {
+    const size_t bytes = values * (float_out ? 4 : 8);
+    const unsigned char* from = input(Data::f64, values);
+    const unsigned char* u8 = input(Data::u8, values);
+    unsigned char* out = output(values);
+    for (auto _ : state) {
+        switch (which) {
+            case 0: bench::copy_bytes(from, out, bytes); break;
+            case 1: bench::stream_fill(out, bytes); break;
+            default: bench::widen_u8(u8, out, values, float_out); break;
+        }
+        benchmark::ClobberMemory();
+    }
+    finish(state, values, float_out ? 4 : 8);
+}
+
+std::string len_name(size_t n) {
+    if (n >= (size_t{1} << 20)) return std::to_string(n >> 20) + "M";
+    return std::to_string(n);
+}
+
+int register_all() {
+    for (size_t n : kLengths) {
+        for (bool f : {false, true}) {
+            const std::string tail = std::string("/") + (f ? "float" : "double") + "/" + len_name(n);
+            for (const Route& r : kRoutes) {
+                benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/fast").c_str(),
+                                             [&r, f, n](benchmark::State& s) { run_route<true>(s, r, f, n); });
+                benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/ref").c_str(),
+                                             [&r, f, n](benchmark::State& s) { run_route<false>(s, r, f, n); });
+            }
+            const char* names[] = {"memcpy", "stream_fill", "widen_u8"};
+            for (int b = 0; b < 3; ++b) {
+                benchmark::RegisterBenchmark(("base/" + std::string(names[b]) + tail).c_str(),
+                                             [b, f, n](benchmark::State& s) { run_baseline(s, b, f, n); });
+            }
+        }
+    }
+    return 0;
+}
+
+const int registered = register_all();
+
+const char* isa_name(calmgr::kern::Isa isa) {
+    return isa == calmgr::kern::Isa::avx2 ? "avx2" : isa == calmgr::kern::Isa::sse2 ? "sse2" : "portable";
+}
+
+}  // namespace
+
+// Google Benchmark's main, plus --isa=portable|sse2|avx2 to measure the
+// kernels of a lower instruction-set level on this processor.
+int main(int argc, char** argv) {
+    calmgr::kern::Isa isa = calmgr::kern::best_isa();
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--isa=portable") {
+            isa = calmgr::kern::Isa::portable;
+        } else if (arg == "--isa=sse2") {
+            isa = calmgr::kern::Isa::sse2;
+        } else if (arg != "--isa=avx2") {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    isa = calmgr::kern::force_isa(isa);
+    benchmark::AddCustomContext("isa", isa_name(isa));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
