@@ -8,6 +8,7 @@
 // samples are converted unchanged.
 #include "intensity/lookup.h"
 #include "intensity/lookup_reference.h"
+#include "intensity/lookup_dispatch.h"
 
 #include <cstring>
 
@@ -148,23 +149,8 @@ void lookup_f64(const IntensityCal* cal, const void* samples, uint64_t count, vo
 }
 
 int32_t lookup(const IntensityCal* cal, uint32_t type, const void* samples, uint64_t count, void* out) {
-    if (count == 0) return CAL_OK;
-    if (samples == nullptr || out == nullptr) return CAL_ERR_INVALID;
-    if (cal != nullptr && cal->cal_type == ICAL_TYPE_NONE) cal = nullptr;
-    const bool float_out = (type & ICAL_LOOKUP_FLOAT) != 0;
-    switch (type & 0xFFu) {
-        case 0: lookup_bits(cal, samples, count, out, float_out); break;
-        case 1:
-        case 2: lookup_u8(cal, samples, count, out, float_out); break;
-        case 3: lookup_u8(cal, samples, 3 * count, out, float_out); break;
-        case 4:
-        case 6: lookup_u16(cal, samples, count, out, float_out); break;
-        case 5: lookup_f32(cal, samples, count, out, float_out); break;
-        case 8:
-        case 9: lookup_u16(cal, samples, 3 * count, out, float_out); break;
-        default: lookup_f64(cal, samples, count, out, float_out); break;  // 7 and 10..255
-    }
-    return CAL_OK;
+    return dispatch_lookup<lookup_bits, lookup_u8, lookup_u16, lookup_f32, lookup_f64>(cal, type, samples, count,
+                                                                                        out);
 }
 
 }  // namespace calmgr
