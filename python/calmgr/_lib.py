@@ -125,12 +125,14 @@ def _candidates() -> List[Tuple[str, str]]:
     return found
 
 
-def _load() -> ctypes.CDLL:
-    global _lib, _lib_path
-    if _lib is not None:
-        return _lib
+def load_first(
+    candidates: List[Tuple[str, str]], marker: str, prototypes: Dict[str, Any], what: str
+) -> Tuple[Optional[ctypes.CDLL], Optional[str], List[str]]:
+    """The first candidate that loads and exports ``marker``, with the C
+    prototypes applied, and where it was found; else None, None and one line
+    per candidate saying why it was passed over."""
     tried: List[str] = []
-    for how, where in _candidates():
+    for how, where in candidates:
         if os.sep in where and not os.path.exists(where):
             tried.append(f"  {where} ({how}): no such file")
             continue
@@ -139,14 +141,23 @@ def _load() -> ctypes.CDLL:
         except OSError as exc:
             tried.append(f"  {where} ({how}): {exc}")
             continue
-        if not hasattr(lib, "ICalCreate"):
-            tried.append(f"  {where} ({how}): loaded, but it is not calmgr (no ICalCreate)")
+        if not hasattr(lib, marker):
+            tried.append(f"  {where} ({how}): loaded, but it is not {what} (no {marker})")
             continue
-        for name, (restype, argtypes) in _PROTOTYPES.items():
+        for name, (restype, argtypes) in prototypes.items():
             fn = getattr(lib, name, None)
             if fn is not None:
-                fn.restype = restype
-                fn.argtypes = argtypes
+                fn.restype, fn.argtypes = restype, argtypes
+        return lib, where, tried
+    return None, None, tried
+
+
+def _load() -> ctypes.CDLL:
+    global _lib, _lib_path
+    if _lib is not None:
+        return _lib
+    lib, where, tried = load_first(_candidates(), "ICalCreate", _PROTOTYPES, "calmgr")
+    if lib is not None:
         _lib, _lib_path = lib, where
         return lib
     raise LibraryNotFoundError(

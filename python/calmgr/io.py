@@ -78,22 +78,8 @@ def _load() -> ctypes.CDLL:
     if _io is not None:
         return _io
     _lib._load()  # the core first, so that libcalmgr_io binds to this copy
-    tried: List[str] = []
-    for how, where in _candidates():
-        if os.sep in where and not os.path.exists(where):
-            tried.append(f"  {where} ({how}): no such file")
-            continue
-        try:
-            lib = ctypes.CDLL(where)
-        except OSError as exc:
-            tried.append(f"  {where} ({how}): {exc}")
-            continue
-        if not hasattr(lib, "CalLoadIntensity"):
-            tried.append(f"  {where} ({how}): loaded, but it is not calmgr_io")
-            continue
-        for name, (restype, argtypes) in _PROTOTYPES.items():
-            fn = getattr(lib, name)
-            fn.restype, fn.argtypes = restype, argtypes
+    lib, _, tried = _lib.load_first(_candidates(), "CalLoadIntensity", _PROTOTYPES, "calmgr_io")
+    if lib is not None:
         _io = lib
         return lib
     raise _lib.LibraryNotFoundError(
