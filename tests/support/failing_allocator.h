@@ -21,6 +21,8 @@ public:
         s.mem_free = &release;
         CalSetImageServices(&s);
     }
+    // Installed and refusing only the k-th request (1-based).
+    explicit FailingAllocator(uint64_t k) : FailingAllocator() { fail(Mode::Once, k); }
     ~FailingAllocator() { CalSetImageServices(nullptr); }
     FailingAllocator(const FailingAllocator&) = delete;
     FailingAllocator& operator=(const FailingAllocator&) = delete;

@@ -5,6 +5,7 @@
 #include "fit_heap.h"
 #include "frame/services.h"
 #include "intensity/ical.h"
+#include "support/failing_allocator.h"
 
 #include <gtest/gtest.h>
 
@@ -223,24 +224,7 @@ TEST(FittedTypes, TypesWithoutAModelInterpolateLinearly) {
     }
 }
 
-// Fails the k-th mem_alloc (counted from 1) after installation.
-int g_alloc_calls = 0;
-int g_fail_at = 0;
-void* failing_alloc(uint32_t flags, size_t size) {
-    if (++g_alloc_calls == g_fail_at) return nullptr;
-    return calmgr::builtin_services().mem_alloc(flags, size);
-}
-
-struct FailingAllocator {
-    explicit FailingAllocator(int fail_at) {
-        g_alloc_calls = 0;
-        g_fail_at = fail_at;
-        CalImageServices svc = calmgr::builtin_services();
-        svc.mem_alloc = failing_alloc;
-        EXPECT_EQ(CalSetImageServices(&svc), CAL_OK);
-    }
-    ~FailingAllocator() { CalSetImageServices(nullptr); }
-};
+using calmgr_test::FailingAllocator;
 
 TEST(FittedMemory, MissingTransformedCopyLeavesTheTable) {
     for (int16_t type : {10, 11, 22}) {
