@@ -19,14 +19,6 @@
 #include <cstring>
 #include <vector>
 
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
-
 namespace {
 
 void check_stats(const IntensityCal* cal) {

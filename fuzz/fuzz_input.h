@@ -1,13 +1,26 @@
-// Reading a fuzzer's bytes as typed values. Running out of input yields
-// zeros, so every input, however short, is a complete program.
+// Shared by the fuzz harnesses: reading a fuzzer's bytes as typed values, and
+// the invariant check. Running out of input yields zeros, so every input,
+// however short, is a complete program.
 #pragma once
 
 #include <cfloat>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+
+// A harness invariant: a violation is reported and aborts, so libFuzzer
+// keeps the input.
+#define CHECK(cond)                                                                       \
+    do {                                                                                  \
+        if (!(cond)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                                 \
+        }                                                                                 \
+    } while (0)
 
 namespace fuzz {
 
