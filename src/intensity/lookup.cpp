@@ -7,7 +7,6 @@
 // past the last-level cache's share. Without a usable calibration the
 // samples are converted unchanged.
 #include "intensity/lookup.h"
-#include "intensity/lookup_reference.h"
 #include "intensity/lookup_dispatch.h"
 
 #include <cstring>
@@ -26,6 +25,25 @@ constexpr uint64_t kShortRun = 32;
 
 bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
     return cal->direct_mode == mode && cal->table_size == entries;
+}
+
+// Short runs on a direct table: indexing inline, with no kernel call or
+// set-up to pay for. 16-bit samples past the table take its last entry.
+template <class Sample>
+void index_short(const double* table, uint32_t last, const void* samples, uint64_t count, void* out,
+                 bool float_out) {
+    const auto* in = static_cast<const unsigned char*>(samples);
+    for (uint64_t k = 0; k < count; ++k) {
+        Sample s;
+        std::memcpy(&s, in + k * sizeof s, sizeof s);
+        const double v = table[s < last ? s : last];
+        if (float_out) {
+            const auto f = static_cast<float>(v);
+            std::memcpy(static_cast<unsigned char*>(out) + k * sizeof f, &f, sizeof f);
+        } else {
+            std::memcpy(static_cast<unsigned char*>(out) + k * sizeof v, &v, sizeof v);
+        }
+    }
 }
 
 // The eight-bit codes in order, the input that evaluates a whole 8-bit table.
@@ -86,7 +104,7 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (count < kShortRun && usable(cal) && direct(cal, 1, 256)) {
-        ref::lookup_u8(cal, samples, count, out, float_out);
+        index_short<uint8_t>(cal->table, 255, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
@@ -110,7 +128,7 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
     if (count < kShortRun && usable(cal) && direct(cal, 2, 4096)) {
-        ref::lookup_u16(cal, samples, count, out, float_out);
+        index_short<uint16_t>(cal->table, 4095, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
