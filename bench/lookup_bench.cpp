@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -133,15 +134,36 @@ void run_route(benchmark::State& state, const Route& r, bool float_out, size_t v
     finish(state, values, float_out ? 4 : 8);
 }
 
+// What the write ceiling writes: the direct 8-bit table's values (rounded
+// to float for float output) or, for comparison, zeros.
+struct FillPatterns {
+    unsigned char values[2][bench::kPatternBytes]{};  // double, float
+    unsigned char zeros[bench::kPatternBytes]{};
+    FillPatterns() {
+        const double* table = cal_for(Table::direct8)->table;
+        for (size_t k = 0; k < bench::kPatternBytes / 8; ++k) std::memcpy(values[0] + 8 * k, &table[k % 256], 8);
+        for (size_t k = 0; k < bench::kPatternBytes / 4; ++k) {
+            const auto f = static_cast<float>(table[k % 256]);
+            std::memcpy(values[1] + 4 * k, &f, 4);
+        }
+    }
+};
+
+const unsigned char* fill_pattern(bool float_out, bool zeros) {
+    static const FillPatterns p;
+    return zeros ? p.zeros : p.values[float_out ? 1 : 0];
+}
+
 void run_baseline(benchmark::State& state, int which, bool float_out, size_t values) {
     const size_t bytes = values * (float_out ? 4 : 8);
     const unsigned char* from = input(Data::f64, values);
     const unsigned char* u8 = input(Data::u8, values);
+    const unsigned char* pattern = fill_pattern(float_out, which == 3);
     unsigned char* out = output(values);
     for (auto _ : state) {
         switch (which) {
             case 0: bench::copy_bytes(from, out, bytes); break;
-            case 1: bench::stream_fill(out, bytes); break;
+            case 1: case 3: bench::stream_fill(out, bytes, pattern); break;
             default: bench::widen_u8(u8, out, values, float_out); break;
         }
         benchmark::ClobberMemory();
@@ -164,8 +186,8 @@ int register_all() {
                 benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/ref").c_str(),
                                              [&r, f, n](benchmark::State& s) { run_route<false>(s, r, f, n); });
             }
-            const char* names[] = {"memcpy", "stream_fill", "widen_u8"};
-            for (int b = 0; b < 3; ++b) {
+            const char* names[] = {"memcpy", "stream_fill", "widen_u8", "stream_fill_zero"};
+            for (int b = 0; b < 4; ++b) {
                 benchmark::RegisterBenchmark(("base/" + std::string(names[b]) + tail).c_str(),
                                              [b, f, n](benchmark::State& s) { run_baseline(s, b, f, n); });
             }

@@ -4,7 +4,9 @@
 For each route and output type, at each run length: x ref = the reference
 loop's time over the fast route's (the speed-up); %ceil = the write-only
 streaming fill's time over the route's (the share of the write ceiling
-reached); x np = numpy's time per value over the route's (double output).
+reached), the fill writing values like the route's output; %zero 64M =
+the same against a fill of zeros, which some memory systems take much
+faster than real data; x np = numpy's time per value over the route's (double output).
 Each time is the least CPU time over the repetitions of the run."""
 import json
 import sys
@@ -39,7 +41,7 @@ def main(lookup_path, peers_path, sse2_path=None):
         if parts[0] == "lookup" and parts[1] not in routes:
             routes.append(parts[1])
     head = f"{'route':<14}{'out':<7}" + "".join(f"{'x ref ' + L:>12}" for L in LENGTHS)
-    head += "".join(f"{'%ceil ' + L:>11}" for L in LENGTHS[1:])
+    head += "".join(f"{'%ceil ' + L:>11}" for L in LENGTHS[1:]) + f"{'%zero 64M':>11}"
     head += "".join(f"{'x np ' + L:>10}" for L in LENGTHS[1:])
     print(head)
     print("-" * len(head))
@@ -52,6 +54,8 @@ def main(lookup_path, peers_path, sse2_path=None):
             for L in LENGTHS[1:]:
                 f, ceil = t.get(f"lookup/{r}/{out}/{L}/fast"), t.get(f"base/stream_fill/{out}/{L}")
                 row += f"{100 * f[1] / ceil[1]:>10.0f}%" if f and ceil else f"{'-':>11}"
+            f, zero = t.get(f"lookup/{r}/{out}/64M/fast"), t.get(f"base/stream_fill_zero/{out}/64M")
+            row += f"{100 * f[1] / zero[1]:>10.0f}%" if f and zero else f"{'-':>11}"
             for L in LENGTHS[1:]:
                 f, np_ns = t.get(f"lookup/{r}/{out}/{L}/fast"), peers.get(f"{r}/{L}")
                 row += f"{np_ns / (1e9 / f[1]):>10.1f}" if f and np_ns and out == "double" else f"{'-':>10}"
@@ -62,11 +66,12 @@ def main(lookup_path, peers_path, sse2_path=None):
                 b, ceil = t.get(f"base/{base}/{out}/{L}"), t.get(f"base/stream_fill/{out}/{L}")
                 row += f"{100 * b[1] / ceil[1]:>10.0f}%" if b and ceil else f"{'-':>11}"
             print(row)
-        row = f"{'ceiling ns/v':<14}{out:<7}" + f"{'':>48}"
-        for L in LENGTHS[1:]:
-            ceil = t.get(f"base/stream_fill/{out}/{L}")
-            row += f"{1e9 / ceil[1]:>11.3f}" if ceil else f"{'-':>11}"
-        print(row)
+        for label, fill in (("ceiling ns/v", "stream_fill"), ("zeros ns/v", "stream_fill_zero")):
+            row = f"{label:<14}{out:<7}" + f"{'':>48}"
+            for L in LENGTHS[1:]:
+                ceil = t.get(f"base/{fill}/{out}/{L}")
+                row += f"{1e9 / ceil[1]:>11.3f}" if ceil else f"{'-':>11}"
+            print(row)
         print()
     if sse2_path:
         with open(sse2_path) as f:
