@@ -5,6 +5,9 @@
 // memcpy of the output bytes, a write-only streaming fill (the ceiling)
 // and a plain widening conversion with no table (the floor).
 #include "baselines.h"
+#if defined(CALMGR_BENCH_OPENCV)
+#include "opencv_peer.h"
+#endif
 
 #include "intensity/lookup.h"
 #include "intensity/lookup_reference.h"
@@ -171,6 +174,22 @@ void run_baseline(benchmark::State& state, int which, bool float_out, size_t val
     finish(state, values, float_out ? 4 : 8);
 }
 
+#if defined(CALMGR_BENCH_OPENCV)
+// cv::LUT on the direct 8-bit routes' data and table: on one thread, as
+// the library works, and on OpenCV's default pool.
+void run_cv(benchmark::State& state, int channels, bool float_out, size_t values, int threads) {
+    const bench::CvLut lut(cal_for(Table::direct8)->table, float_out, channels, threads);
+    const unsigned char* in = input(Data::u8, values);
+    unsigned char* out = output(values);
+    const size_t n = values / static_cast<size_t>(channels) * static_cast<size_t>(channels);
+    for (auto _ : state) {
+        lut.run(in, n, out);
+        benchmark::ClobberMemory();
+    }
+    finish(state, n, float_out ? 4 : 8);
+}
+#endif
+
 std::string len_name(size_t n) {
     if (n >= (size_t{1} << 20)) return std::to_string(n >> 20) + "M";
     return std::to_string(n);
@@ -186,6 +205,17 @@ int register_all() {
                 benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/ref").c_str(),
                                              [&r, f, n](benchmark::State& s) { run_route<false>(s, r, f, n); });
             }
+#if defined(CALMGR_BENCH_OPENCV)
+            for (int ch : {1, 3}) {
+                const std::string route = ch == 1 ? "u8_direct" : "rgb8_direct";
+                for (int threads : {1, -1}) {
+                    const std::string name = (threads == 1 ? "peer/cv_lut_1t/" : "peer/cv_lut/") + route + tail;
+                    benchmark::RegisterBenchmark(name.c_str(), [ch, f, n, threads](benchmark::State& s) {
+                        run_cv(s, ch, f, n, threads);
+                    })->UseRealTime();  // the pool's threads do not show in this thread's CPU time
+                }
+            }
+#endif
             const char* names[] = {"memcpy", "stream_fill", "widen_u8", "stream_fill_zero"};
             for (int b = 0; b < 4; ++b) {
                 benchmark::RegisterBenchmark(("base/" + std::string(names[b]) + tail).c_str(),
