@@ -2,10 +2,12 @@
 // and no extra flags. Two doubles per vector; selections use and/andnot/or
 // masks (SSE2 has no blend), index clamps the saturating-subtract minimum.
 // Every product and sum is rounded on its own, as in the plain formula.
-#include "intensity/lookup_scalar.h"
+#include "intensity/lookup_kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <emmintrin.h>
+
+#include "intensity/lookup_simd.h"
 
 namespace calmgr::kern {
 namespace {
@@ -72,246 +74,135 @@ inline __m128d select(__m128d mask, __m128d yes, __m128d no) {
     return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
 }
 
-struct VGrid {
-    __m128d lo, hi, scale, last_t, below_last, zero, first, last;
-    const double* table;
-    explicit VGrid(const Grid& g)
-        : lo(_mm_set1_pd(g.lo)), hi(_mm_set1_pd(g.hi)), scale(_mm_set1_pd(g.scale)), last_t(_mm_set1_pd(g.last_t)),
-          below_last(_mm_set1_pd(__builtin_nextafter(g.last_t, 0.0))), zero(_mm_setzero_pd()),
-          first(_mm_set1_pd(g.table[0])), last(_mm_set1_pd(g.table[g.last])), table(g.table) {}
-};
-
-// Two values of the formula; see the AVX2 kernel for the clamping.
-template <bool Finite>
-inline __m128d interp2(const VGrid& v, __m128d x) {
-    const __m128d below = _mm_cmpnge_pd(x, v.lo);
-    const __m128d above = _mm_cmpgt_pd(x, v.hi);
-    const __m128d t = _mm_mul_pd(_mm_sub_pd(x, v.lo), v.scale);
-    const __m128d at_last = _mm_cmpge_pd(t, v.last_t);
-    const __m128d ts = _mm_min_pd(_mm_max_pd(t, v.zero), v.below_last);
-    const __m128i i = _mm_cvttpd_epi32(ts);
-    const __m128d frac = _mm_sub_pd(ts, _mm_cvtepi32_pd(i));
-    const __m128d p0 = _mm_loadu_pd(v.table + _mm_cvtsi128_si32(i));
-    const __m128d p1 = _mm_loadu_pd(v.table + _mm_cvtsi128_si32(_mm_shuffle_epi32(i, 1)));
-    const __m128d a = _mm_unpacklo_pd(p0, p1);
-    const __m128d b = _mm_unpackhi_pd(p0, p1);
-    __m128d r = _mm_add_pd(a, _mm_mul_pd(frac, _mm_sub_pd(b, a)));
-    r = select(_mm_or_pd(at_last, above), v.last, r);
-    if (Finite) return select(below, v.first, r);
-    const __m128d t_nan = _mm_cmpunord_pd(t, t);
-    return select(_mm_or_pd(_mm_andnot_pd(above, t_nan), below), v.first, r);
+inline __m128 select(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
 }
 
-template <class S, class O, bool Finite>
-void interp_grid(const Grid& g, const void* in, void* out, size_t n, bool nt) {
-    const VGrid v(g);
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<sizeof(O), 4, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            const Pair x = load4<S>(ip + k * sizeof(S));
-            const Pair r = {interp2<Finite>(v, x.lo), interp2<Finite>(v, x.hi)};
-            store4<O>(op + k * sizeof(O), r, s);
-        },
-        [&](size_t k) { interp_range<S, O>(g, in, out, k, k + 1); });
-    if (streamed) _mm_sfence();
+// Four entries of a table from four indices starting at j.
+template <class I>
+inline Pair quad_d(const double* t, const I& ix, int j) {
+    return {_mm_loadh_pd(_mm_load_sd(t + ix[j]), t + ix[j + 1]),
+            _mm_loadh_pd(_mm_load_sd(t + ix[j + 2]), t + ix[j + 3])};
 }
 
-template <class S, class O>
-void interp(const Grid& g, const void* in, void* out, size_t n, bool nt) {
-    if (g.finite) {
-        interp_grid<S, O, true>(g, in, out, n, nt);
-    } else {
-        interp_grid<S, O, false>(g, in, out, n, nt);
-    }
-}
-
-inline __m128d pair_d(const double* t, size_t i0, size_t i1) { return _mm_loadh_pd(_mm_load_sd(t + i0), t + i1); }
-
-inline __m128 quad_f(const float* t, size_t i0, size_t i1, size_t i2, size_t i3) {
-    const __m128 a = _mm_unpacklo_ps(_mm_load_ss(t + i0), _mm_load_ss(t + i1));
-    const __m128 b = _mm_unpacklo_ps(_mm_load_ss(t + i2), _mm_load_ss(t + i3));
+template <class I>
+inline __m128 quad_f(const float* t, const I& ix, int j) {
+    const __m128 a = _mm_unpacklo_ps(_mm_load_ss(t + ix[j]), _mm_load_ss(t + ix[j + 1]));
+    const __m128 b = _mm_unpacklo_ps(_mm_load_ss(t + ix[j + 2]), _mm_load_ss(t + ix[j + 3]));
     return _mm_movelh_ps(a, b);
 }
 
-void index_u8_d(const double* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<8, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            uint64_t w;
-            std::memcpy(&w, ip + k, 8);
-            for (int j = 0; j < 8; j += 2, w >>= 16) store2d(op + (k + j) * 8, pair_d(t, w & 255, (w >> 8) & 255), s);
-        },
-        [&](size_t k) { store_at<double>(out, k, t[ip[k]]); });
-    if (streamed) _mm_sfence();
-}
+struct Ops {
+    static void fence() { _mm_sfence(); }
 
-void index_u8_f(const float* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<4, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            uint64_t w;
-            std::memcpy(&w, ip + k, 8);
-            store4f(op + k * 4, quad_f(t, w & 255, (w >> 8) & 255, (w >> 16) & 255, (w >> 24) & 255), s);
-            store4f(op + k * 4 + 16, quad_f(t, (w >> 32) & 255, (w >> 40) & 255, (w >> 48) & 255, w >> 56), s);
-        },
-        [&](size_t k) { store_at<float>(out, k, t[ip[k]]); });
-    if (streamed) _mm_sfence();
-}
+    struct VGrid {
+        __m128d lo, hi, scale, last_t, below_last, zero, first, last;
+        const double* table;
+        explicit VGrid(const Grid& g)
+            : lo(_mm_set1_pd(g.lo)), hi(_mm_set1_pd(g.hi)), scale(_mm_set1_pd(g.scale)),
+              last_t(_mm_set1_pd(g.last_t)), below_last(_mm_set1_pd(__builtin_nextafter(g.last_t, 0.0))),
+              zero(_mm_setzero_pd()), first(_mm_set1_pd(g.table[0])), last(_mm_set1_pd(g.table[g.last])),
+              table(g.table) {}
+    };
 
-void index_u8_df(const double* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<4, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            uint64_t w;
-            std::memcpy(&w, ip + k, 8);
-            for (int j = 0; j < 8; j += 4, w >>= 32) {
-                const __m128 lo = _mm_cvtpd_ps(pair_d(t, w & 255, (w >> 8) & 255));
-                const __m128 hi = _mm_cvtpd_ps(pair_d(t, (w >> 16) & 255, (w >> 24) & 255));
-                store4f(op + (k + j) * 4, _mm_movelh_ps(lo, hi), s);
-            }
-        },
-        [&](size_t k) { store_at<float>(out, k, static_cast<float>(t[ip[k]])); });
-    if (streamed) _mm_sfence();
-}
+    // Two values of the formula, clamped and selected as the AVX2 kernels
+    // do; the truncated index converted back gives the fraction.
+    template <bool Finite>
+    static __m128d interp2(const VGrid& v, __m128d x) {
+        const __m128d below = _mm_cmpnge_pd(x, v.lo);
+        const __m128d above = _mm_cmpgt_pd(x, v.hi);
+        const __m128d t = _mm_mul_pd(_mm_sub_pd(x, v.lo), v.scale);
+        const __m128d at_last = _mm_cmpge_pd(t, v.last_t);
+        const __m128d ts = _mm_min_pd(_mm_max_pd(t, v.zero), v.below_last);
+        const __m128i i = _mm_cvttpd_epi32(ts);
+        const __m128d frac = _mm_sub_pd(ts, _mm_cvtepi32_pd(i));
+        const __m128d p0 = _mm_loadu_pd(v.table + _mm_cvtsi128_si32(i));
+        const __m128d p1 = _mm_loadu_pd(v.table + _mm_cvtsi128_si32(_mm_shuffle_epi32(i, 1)));
+        const __m128d a = _mm_unpacklo_pd(p0, p1);
+        const __m128d b = _mm_unpackhi_pd(p0, p1);
+        __m128d r = _mm_add_pd(a, _mm_mul_pd(frac, _mm_sub_pd(b, a)));
+        r = select(_mm_or_pd(at_last, above), v.last, r);
+        if (Finite) return select(below, v.first, r);
+        const __m128d t_nan = _mm_cmpunord_pd(t, t);
+        return select(_mm_or_pd(_mm_andnot_pd(above, t_nan), below), v.first, r);
+    }
 
-// min(s, 4095) as s - saturating(s - 4095): samples past the table take
-// its last entry before any address is formed.
-inline void clamp8_u16(const unsigned char* p, uint16_t (&ix)[8]) {
-    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(ix), _mm_sub_epi16(s, _mm_subs_epu16(s, _mm_set1_epi16(4095))));
-}
+    static constexpr size_t kInterpStep = 4;
+    template <class S, class O, bool Finite>
+    static void interp_block(const VGrid& v, const unsigned char* ip, unsigned char* op, bool s) {
+        const Pair x = load4<S>(ip);
+        store4<O>(op, Pair{interp2<Finite>(v, x.lo), interp2<Finite>(v, x.hi)}, s);
+    }
 
-void index_u16_d(const double* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<8, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            clamp8_u16(ip + k * 2, ix);
-            for (int j = 0; j < 8; j += 2) store2d(op + (k + j) * 8, pair_d(t, ix[j], ix[j + 1]), s);
-        },
-        [&](size_t k) {
-            const uint32_t s = load_at<uint16_t>(in, k);
-            store_at<double>(out, k, t[s < 4095u ? s : 4095u]);
-        });
-    if (streamed) _mm_sfence();
-}
+    // min(s, 4095) as s - saturating(s - 4095): samples past the table
+    // take its last entry before any address is formed.
+    struct Idx16 {
+        alignas(16) uint16_t ix[8];
+        explicit Idx16(const unsigned char* p) {
+            const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_store_si128(reinterpret_cast<__m128i*>(ix),
+                            _mm_sub_epi16(s, _mm_subs_epu16(s, _mm_set1_epi16(4095))));
+        }
+        size_t operator[](int j) const { return ix[j]; }
+    };
 
-void index_u16_f(const float* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<4, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            clamp8_u16(ip + k * 2, ix);
-            store4f(op + k * 4, quad_f(t, ix[0], ix[1], ix[2], ix[3]), s);
-            store4f(op + k * 4 + 16, quad_f(t, ix[4], ix[5], ix[6], ix[7]), s);
-        },
-        [&](size_t k) {
-            const uint32_t s = load_at<uint16_t>(in, k);
-            store_at<float>(out, k, t[s < 4095u ? s : 4095u]);
-        });
-    if (streamed) _mm_sfence();
-}
+    // Eight entries of a direct table to p: doubles as doubles, doubles
+    // rounded to float, or floats.
+    template <class O, class I>
+    static void put8(unsigned char* p, const double* t, const I& ix, bool s) {
+        store4<O>(p, quad_d(t, ix, 0), s);
+        store4<O>(p + 4 * sizeof(O), quad_d(t, ix, 4), s);
+    }
+    template <class O, class I>
+    static void put8(unsigned char* p, const float* t, const I& ix, bool s) {
+        store4f(p, quad_f(t, ix, 0), s);
+        store4f(p + 16, quad_f(t, ix, 4), s);
+    }
 
-void index_u16_df(const double* t, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<4, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            alignas(16) uint16_t ix[8];
-            clamp8_u16(ip + k * 2, ix);
-            for (int j = 0; j < 8; j += 4) {
-                const __m128 lo = _mm_cvtpd_ps(pair_d(t, ix[j], ix[j + 1]));
-                const __m128 hi = _mm_cvtpd_ps(pair_d(t, ix[j + 2], ix[j + 3]));
-                store4f(op + (k + j) * 4, _mm_movelh_ps(lo, hi), s);
-            }
-        },
-        [&](size_t k) {
-            const uint32_t s = load_at<uint16_t>(in, k);
-            store_at<float>(out, k, static_cast<float>(t[s < 4095u ? s : 4095u]));
-        });
-    if (streamed) _mm_sfence();
-}
+    // The bit route: a block's byte is broadcast and tested against
+    // per-lane masks, selecting between the two values.
+    template <class O>
+    struct Bits;
 
-// Bits: the eight bits from pixel k on (a block may start inside a byte
-// when the head aligned the output), tested against per-lane masks.
-inline int bits_at(const unsigned char* ip, size_t k) {
-    const size_t j = k >> 3;
-    const unsigned sh = k & 7;
-    return static_cast<int>(sh == 0 ? ip[j] : ((ip[j] << sh) | (ip[j + 1] >> (8 - sh))) & 255u);
-}
+    static constexpr size_t kConvertStep = 4;
+    template <class S, class O>
+    static void convert_block(const unsigned char* ip, unsigned char* op, bool s) {
+        store4<O>(op, load4<S>(ip), s);
+    }
+};
 
-void bits_d(double clear, double set, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const __m128d c = _mm_set1_pd(clear), st = _mm_set1_pd(set);
+template <>
+struct Ops::Bits<double> {
+    __m128d clear, set;
     // Both 32-bit halves of a lane carry its mask, so the 32-bit compare
     // yields a whole 64-bit lane mask.
-    const __m128i m[4] = {_mm_setr_epi32(0x80, 0x80, 0x40, 0x40), _mm_setr_epi32(0x20, 0x20, 0x10, 0x10),
-                          _mm_setr_epi32(0x08, 0x08, 0x04, 0x04), _mm_setr_epi32(0x02, 0x02, 0x01, 0x01)};
-    const bool streamed = drive<8, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            const __m128i b = _mm_set1_epi32(bits_at(ip, k));
-            for (int j = 0; j < 4; ++j) {
-                const __m128d sel = _mm_castsi128_pd(_mm_cmpeq_epi32(_mm_and_si128(b, m[j]), m[j]));
-                store2d(op + (k + 2 * j) * 8, select(sel, st, c), s);
-            }
-        },
-        [&](size_t k) { store_at<double>(out, k, (ip[k >> 3] >> (7 - (k & 7))) & 1u ? set : clear); });
-    if (streamed) _mm_sfence();
-}
-
-void bits_f(float clear, float set, const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const __m128 c = _mm_set1_ps(clear), st = _mm_set1_ps(set);
-    const __m128i m_hi = _mm_setr_epi32(0x80, 0x40, 0x20, 0x10), m_lo = _mm_setr_epi32(0x08, 0x04, 0x02, 0x01);
-    const bool streamed = drive<4, 8, 16>(
-        out, n, nt,
-        [&](size_t k, bool s) {
-            const __m128i b = _mm_set1_epi32(bits_at(ip, k));
-            const __m128 h = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_hi), m_hi));
-            const __m128 l = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_lo), m_lo));
-            store4f(op + k * 4, _mm_or_ps(_mm_and_ps(h, st), _mm_andnot_ps(h, c)), s);
-            store4f(op + k * 4 + 16, _mm_or_ps(_mm_and_ps(l, st), _mm_andnot_ps(l, c)), s);
-        },
-        [&](size_t k) { store_at<float>(out, k, (ip[k >> 3] >> (7 - (k & 7))) & 1u ? set : clear); });
-    if (streamed) _mm_sfence();
-}
-
-template <class S, class O>
-void convert(const void* in, void* out, size_t n, bool nt) {
-    const auto* ip = static_cast<const unsigned char*>(in);
-    auto* op = static_cast<unsigned char*>(out);
-    const bool streamed = drive<sizeof(O), 4, 16>(
-        out, n, nt, [&](size_t k, bool s) { store4<O>(op + k * sizeof(O), load4<S>(ip + k * sizeof(S)), s); },
-        [&](size_t k) { store_at<O>(out, k, static_cast<O>(load_at<S>(in, k))); });
-    if (streamed) _mm_sfence();
-}
-
-const Kernels kSse2 = {
-    Isa::sse2,
-    {interp<uint8_t, double>, interp<uint16_t, double>, interp<float, double>, interp<double, double>},
-    {interp<uint8_t, float>, interp<uint16_t, float>, interp<float, float>, interp<double, float>},
-    index_u8_d, index_u8_f, index_u16_d, index_u16_f, index_u8_df, index_u16_df,
-    bits_d, bits_f,
-    convert<uint8_t, double>, convert<uint8_t, float>, convert<uint16_t, double>, convert<uint16_t, float>,
-    convert<float, double>, convert<double, float>,
-    convert<double, float>,
+    __m128i m[4] = {_mm_setr_epi32(0x80, 0x80, 0x40, 0x40), _mm_setr_epi32(0x20, 0x20, 0x10, 0x10),
+                    _mm_setr_epi32(0x08, 0x08, 0x04, 0x04), _mm_setr_epi32(0x02, 0x02, 0x01, 0x01)};
+    Bits(double c, double st) : clear(_mm_set1_pd(c)), set(_mm_set1_pd(st)) {}
+    void put8(unsigned char* p, unsigned byte, bool s) const {
+        const __m128i b = _mm_set1_epi32(static_cast<int>(byte));
+        for (int j = 0; j < 4; ++j) {
+            const __m128d sel = _mm_castsi128_pd(_mm_cmpeq_epi32(_mm_and_si128(b, m[j]), m[j]));
+            store2d(p + 16 * j, select(sel, set, clear), s);
+        }
+    }
 };
+
+template <>
+struct Ops::Bits<float> {
+    __m128 clear, set;
+    __m128i m_hi = _mm_setr_epi32(0x80, 0x40, 0x20, 0x10), m_lo = _mm_setr_epi32(0x08, 0x04, 0x02, 0x01);
+    Bits(float c, float st) : clear(_mm_set1_ps(c)), set(_mm_set1_ps(st)) {}
+    void put8(unsigned char* p, unsigned byte, bool s) const {
+        const __m128i b = _mm_set1_epi32(static_cast<int>(byte));
+        const __m128 h = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_hi), m_hi));
+        const __m128 l = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_lo), m_lo));
+        store4f(p, select(h, set, clear), s);
+        store4f(p + 16, select(l, set, clear), s);
+    }
+};
+
+const Kernels kSse2 = make_kernels<Ops>(Isa::sse2);
 
 }  // namespace
 
