@@ -1,6 +1,10 @@
 # Compares the dynamic symbols that the shared library defines with the
-# functions the version script names: no more, no fewer.
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
+# functions the version script names: no more, no fewer. NM is the
+# target's nm (a cross build's own), plain nm by default.
+if(NOT NM)
+  set(NM nm)
+endif()
+execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
 endif()
