@@ -82,15 +82,8 @@ inline __m128 quad_f(const float* t, const I& ix, int j) {
 struct Ops {
     static void fence() { _mm_sfence(); }
 
-    struct VGrid {
-        __m256d lo, hi, scale, last_t, below_last, zero, first, last;
-        const double* table;
-        explicit VGrid(const Grid& g)
-            : lo(_mm256_set1_pd(g.lo)), hi(_mm256_set1_pd(g.hi)), scale(_mm256_set1_pd(g.scale)),
-              last_t(_mm256_set1_pd(g.last_t)), below_last(_mm256_set1_pd(__builtin_nextafter(g.last_t, 0.0))),
-              zero(_mm256_setzero_pd()), first(_mm256_set1_pd(g.table[0])), last(_mm256_set1_pd(g.table[g.last])),
-              table(g.table) {}
-    };
+    using Vd = __m256d;
+    static Vd set1(double x) { return _mm256_set1_pd(x); }
 
     // Four values of the formula. t is clamped into [0, last) for the
     // index (max(NaN, 0) is 0; max(-0.0, +0.0) is +0.0, the same fraction
@@ -99,7 +92,7 @@ struct Ops {
     // On a finite grid t is NaN only where x is outside the range, so that
     // test is skipped.
     template <bool Finite>
-    static __m256d interp4(const VGrid& v, __m256d x) {
+    static __m256d interp4(const VGrid<Ops>& v, __m256d x) {
         const __m256d below = _mm256_cmp_pd(x, v.lo, _CMP_NGE_UQ);
         const __m256d above = _mm256_cmp_pd(x, v.hi, _CMP_GT_OQ);
         const __m256d t = _mm256_mul_pd(_mm256_sub_pd(x, v.lo), v.scale);
@@ -126,7 +119,7 @@ struct Ops {
     // Two independent groups of four per block hide the loads' latency.
     static constexpr size_t kInterpStep = 8;
     template <class S, class O, bool Finite>
-    static void interp_block(const VGrid& v, const unsigned char* ip, unsigned char* op, bool s) {
+    static void interp_block(const VGrid<Ops>& v, const unsigned char* ip, unsigned char* op, bool s) {
         const __m256d x0 = load4<S>(ip);
         const __m256d x1 = load4<S>(ip + 4 * sizeof(S));
         const __m256d r0 = interp4<Finite>(v, x0);

@@ -24,9 +24,22 @@ inline void run_blocks(void* out, size_t n, bool nt, Block block, One one) {
     if (drive<sizeof(O), Step, kBlockAlign<sizeof(O), Step>>(out, n, nt, block, one)) Ops::fence();
 }
 
+// The grid's constants, broadcast once per call into vectors of Ops'
+// width (Ops::Vd, filled by Ops::set1).
+template <class Ops>
+struct VGrid {
+    using V = typename Ops::Vd;
+    V lo, hi, scale, last_t, below_last, zero, first, last;
+    const double* table;
+    explicit VGrid(const Grid& g)
+        : lo(Ops::set1(g.lo)), hi(Ops::set1(g.hi)), scale(Ops::set1(g.scale)), last_t(Ops::set1(g.last_t)),
+          below_last(Ops::set1(__builtin_nextafter(g.last_t, 0.0))), zero(Ops::set1(0.0)),
+          first(Ops::set1(g.table[0])), last(Ops::set1(g.table[g.last])), table(g.table) {}
+};
+
 template <class Ops, class S, class O, bool Finite>
 void interp_grid(const Grid& g, const void* in, void* out, size_t n, bool nt) {
-    const typename Ops::VGrid v(g);
+    const VGrid<Ops> v(g);
     const auto* ip = static_cast<const unsigned char*>(in);
     auto* op = static_cast<unsigned char*>(out);
     run_blocks<Ops, O, Ops::kInterpStep>(

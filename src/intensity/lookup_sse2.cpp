@@ -95,20 +95,13 @@ inline __m128 quad_f(const float* t, const I& ix, int j) {
 struct Ops {
     static void fence() { _mm_sfence(); }
 
-    struct VGrid {
-        __m128d lo, hi, scale, last_t, below_last, zero, first, last;
-        const double* table;
-        explicit VGrid(const Grid& g)
-            : lo(_mm_set1_pd(g.lo)), hi(_mm_set1_pd(g.hi)), scale(_mm_set1_pd(g.scale)),
-              last_t(_mm_set1_pd(g.last_t)), below_last(_mm_set1_pd(__builtin_nextafter(g.last_t, 0.0))),
-              zero(_mm_setzero_pd()), first(_mm_set1_pd(g.table[0])), last(_mm_set1_pd(g.table[g.last])),
-              table(g.table) {}
-    };
+    using Vd = __m128d;
+    static Vd set1(double x) { return _mm_set1_pd(x); }
 
     // Two values of the formula, clamped and selected as the AVX2 kernels
     // do; the truncated index converted back gives the fraction.
     template <bool Finite>
-    static __m128d interp2(const VGrid& v, __m128d x) {
+    static __m128d interp2(const VGrid<Ops>& v, __m128d x) {
         const __m128d below = _mm_cmpnge_pd(x, v.lo);
         const __m128d above = _mm_cmpgt_pd(x, v.hi);
         const __m128d t = _mm_mul_pd(_mm_sub_pd(x, v.lo), v.scale);
@@ -129,7 +122,7 @@ struct Ops {
 
     static constexpr size_t kInterpStep = 4;
     template <class S, class O, bool Finite>
-    static void interp_block(const VGrid& v, const unsigned char* ip, unsigned char* op, bool s) {
+    static void interp_block(const VGrid<Ops>& v, const unsigned char* ip, unsigned char* op, bool s) {
         const Pair x = load4<S>(ip);
         store4<O>(op, Pair{interp2<Finite>(v, x.lo), interp2<Finite>(v, x.hi)}, s);
     }
