@@ -1,6 +1,7 @@
 // The vector kernels' bodies, written once for every instruction set. A
-// kernel file defines `Ops`, its set's primitives (loads, stores, the
-// interpolation of one block, the selection of the bit route), includes
+// kernel file defines `Ops`, its set's primitives (the broadcast, the
+// interpolation of one block, eight entries of a direct table, the bit
+// route's selection, a block of conversions, the store fence), includes
 // this header and builds its table with make_kernels<Ops>(); everything
 // here then compiles with that file's flags. The bodies split a run with
 // drive(): single values until the output is aligned for streaming stores,
