@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include "intensity/lookup_simd.h"
+#include "intensity/lookup_x86.h"
 
 namespace calmgr::kern {
 namespace {
@@ -39,28 +40,11 @@ template <class O>
 inline void store4(unsigned char* p, __m256d v, bool nt);
 template <>
 inline void store4<double>(unsigned char* p, __m256d v, bool nt) {
-    if (nt) {
-        _mm256_stream_pd(reinterpret_cast<double*>(p), v);
-    } else {
-        _mm256_storeu_pd(reinterpret_cast<double*>(p), v);
-    }
+    store_v(p, v, nt);
 }
 template <>
 inline void store4<float>(unsigned char* p, __m256d v, bool nt) {
-    const __m128 f = _mm256_cvtpd_ps(v);
-    if (nt) {
-        _mm_stream_ps(reinterpret_cast<float*>(p), f);
-    } else {
-        _mm_storeu_ps(reinterpret_cast<float*>(p), f);
-    }
-}
-
-inline void store8f(unsigned char* p, __m256 v, bool nt) {
-    if (nt) {
-        _mm256_stream_ps(reinterpret_cast<float*>(p), v);
-    } else {
-        _mm256_storeu_ps(reinterpret_cast<float*>(p), v);
-    }
+    store_v(p, _mm256_cvtpd_ps(v), nt);
 }
 
 // Four doubles of a table, two scalar loads per 128-bit half.
@@ -150,7 +134,7 @@ struct Ops {
     }
     template <class O, class I>
     static void put8(unsigned char* p, const float* t, const I& ix, bool s) {
-        store8f(p, _mm256_set_m128(quad_f(t, ix, 4), quad_f(t, ix, 0)), s);
+        store_v(p, _mm256_set_m128(quad_f(t, ix, 4), quad_f(t, ix, 0)), s);
     }
 
     // The bit route: a block's byte is broadcast and tested against one
@@ -188,7 +172,7 @@ struct Ops::Bits<float> {
     void put8(unsigned char* p, unsigned byte, bool s) const {
         const __m256i b = _mm256_set1_epi32(static_cast<int>(byte));
         const __m256i sel = _mm256_cmpeq_epi32(_mm256_and_si256(b, m), m);
-        store8f(p, _mm256_blendv_ps(clear, set, _mm256_castsi256_ps(sel)), s);
+        store_v(p, _mm256_blendv_ps(clear, set, _mm256_castsi256_ps(sel)), s);
     }
 };
 

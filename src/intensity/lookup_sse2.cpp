@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 
 #include "intensity/lookup_simd.h"
+#include "intensity/lookup_x86.h"
 
 namespace calmgr::kern {
 namespace {
@@ -42,32 +43,16 @@ inline Pair load4<double>(const unsigned char* p) {
     return {_mm_loadu_pd(d), _mm_loadu_pd(d + 2)};
 }
 
-inline void store2d(unsigned char* p, __m128d v, bool nt) {
-    if (nt) {
-        _mm_stream_pd(reinterpret_cast<double*>(p), v);
-    } else {
-        _mm_storeu_pd(reinterpret_cast<double*>(p), v);
-    }
-}
-
-inline void store4f(unsigned char* p, __m128 v, bool nt) {
-    if (nt) {
-        _mm_stream_ps(reinterpret_cast<float*>(p), v);
-    } else {
-        _mm_storeu_ps(reinterpret_cast<float*>(p), v);
-    }
-}
-
 template <class O>
 inline void store4(unsigned char* p, Pair v, bool nt);
 template <>
 inline void store4<double>(unsigned char* p, Pair v, bool nt) {
-    store2d(p, v.lo, nt);
-    store2d(p + 16, v.hi, nt);
+    store_v(p, v.lo, nt);
+    store_v(p + 16, v.hi, nt);
 }
 template <>
 inline void store4<float>(unsigned char* p, Pair v, bool nt) {
-    store4f(p, _mm_movelh_ps(_mm_cvtpd_ps(v.lo), _mm_cvtpd_ps(v.hi)), nt);
+    store_v(p, _mm_movelh_ps(_mm_cvtpd_ps(v.lo), _mm_cvtpd_ps(v.hi)), nt);
 }
 
 inline __m128d select(__m128d mask, __m128d yes, __m128d no) {
@@ -148,8 +133,8 @@ struct Ops {
     }
     template <class O, class I>
     static void put8(unsigned char* p, const float* t, const I& ix, bool s) {
-        store4f(p, quad_f(t, ix, 0), s);
-        store4f(p + 16, quad_f(t, ix, 4), s);
+        store_v(p, quad_f(t, ix, 0), s);
+        store_v(p + 16, quad_f(t, ix, 4), s);
     }
 
     // The bit route: a block's byte is broadcast and tested against
@@ -176,7 +161,7 @@ struct Ops::Bits<double> {
         const __m128i b = _mm_set1_epi32(static_cast<int>(byte));
         for (int j = 0; j < 4; ++j) {
             const __m128d sel = _mm_castsi128_pd(_mm_cmpeq_epi32(_mm_and_si128(b, m[j]), m[j]));
-            store2d(p + 16 * j, select(sel, set, clear), s);
+            store_v(p + 16 * j, select(sel, set, clear), s);
         }
     }
 };
@@ -190,8 +175,8 @@ struct Ops::Bits<float> {
         const __m128i b = _mm_set1_epi32(static_cast<int>(byte));
         const __m128 h = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_hi), m_hi));
         const __m128 l = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(b, m_lo), m_lo));
-        store4f(p, select(h, set, clear), s);
-        store4f(p + 16, select(l, set, clear), s);
+        store_v(p, select(h, set, clear), s);
+        store_v(p + 16, select(l, set, clear), s);
     }
 };
 
