@@ -78,9 +78,41 @@ struct Schedule {
     }
 };
 
+// A Failer driven by its own Schedule, one per allocator type (the static
+// hooks the library calls reach it through schedule()).
+template <class Self>
+class Scheduled : public Failer {
+public:
+    void fail(Mode mode, uint64_t k) override {
+        schedule().mode = mode;
+        schedule().fail_at = schedule().requests + k;
+    }
+    void stop() override { schedule().mode = Mode::Never; }
+    uint64_t refused() const override { return schedule().refused; }
+    int64_t live() const override { return schedule().live; }
+    static Schedule& schedule() {
+        static Schedule s;
+        return s;
+    }
+
+protected:
+    // A request made from `site`: refused by the schedule, or served by
+    // `obtain` and counted live.
+    template <class Obtain>
+    static void* request(uintptr_t site, Obtain obtain) {
+        if (schedule().next_refused(site)) return nullptr;
+        void* block = obtain();
+        if (block != nullptr) ++schedule().live;
+        return block;
+    }
+    static void released(void* block) {
+        if (block != nullptr) --schedule().live;
+    }
+};
+
 // The image library's allocator: the built-in services with a counting,
 // refusing mem_alloc. Installed for the object's lifetime.
-class ImageAllocator final : public Failer {
+class ImageAllocator final : public Scheduled<ImageAllocator> {
 public:
     ImageAllocator() {
         // The counters and the sites seen run on across tests; only the
@@ -95,36 +127,22 @@ public:
     ImageAllocator(const ImageAllocator&) = delete;
     ImageAllocator& operator=(const ImageAllocator&) = delete;
 
-    void fail(Mode mode, uint64_t k) override {
-        schedule().mode = mode;
-        schedule().fail_at = schedule().requests + k;
-    }
-    void stop() override { schedule().mode = Mode::Never; }
-    uint64_t refused() const override { return schedule().refused; }
-    int64_t live() const override { return schedule().live; }
     const char* label() const override { return "image allocator"; }
-    static Schedule& schedule() {
-        static Schedule s;
-        return s;
-    }
 
 private:
     __attribute__((noinline)) static void* alloc(uint32_t flags, size_t size) {
         const auto site = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-        if (schedule().next_refused(site)) return nullptr;
-        void* block = calmgr::builtin_services().mem_alloc(flags, size);
-        if (block != nullptr) ++schedule().live;
-        return block;
+        return request(site, [&] { return calmgr::builtin_services().mem_alloc(flags, size); });
     }
     static void release(void* block) {
-        if (block != nullptr) --schedule().live;
+        released(block);
         calmgr::builtin_services().mem_free(block);
     }
 };
 
 // The least-squares engine's heap: the process heap with a counting,
 // refusing allocation. Installed for the object's lifetime.
-class HeapAllocator final : public Failer {
+class HeapAllocator final : public Scheduled<HeapAllocator> {
 public:
     HeapAllocator() {
         schedule().mode = Mode::Never;
@@ -134,29 +152,15 @@ public:
     HeapAllocator(const HeapAllocator&) = delete;
     HeapAllocator& operator=(const HeapAllocator&) = delete;
 
-    void fail(Mode mode, uint64_t k) override {
-        schedule().mode = mode;
-        schedule().fail_at = schedule().requests + k;
-    }
-    void stop() override { schedule().mode = Mode::Never; }
-    uint64_t refused() const override { return schedule().refused; }
-    int64_t live() const override { return schedule().live; }
     const char* label() const override { return "engine heap"; }
-    static Schedule& schedule() {
-        static Schedule s;
-        return s;
-    }
 
 private:
     __attribute__((noinline)) static void* alloc(std::size_t size) {
         const auto site = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-        if (schedule().next_refused(site)) return nullptr;
-        void* block = std::malloc(size);
-        if (block != nullptr) ++schedule().live;
-        return block;
+        return request(site, [&] { return std::malloc(size); });
     }
     static void release(void* block) {
-        if (block != nullptr) --schedule().live;
+        released(block);
         std::free(block);
     }
 };

@@ -101,4 +101,24 @@ inline std::string isa_name(Isa l) {
     return l == Isa::avx2 ? "avx2" : l == Isa::sse2 ? "sse2" : "portable";
 }
 
+// Names a calibration in failure messages.
+inline std::string describe(const TestCal& cal) {
+    return "range " + ::testing::PrintToString(cal.rec.range_min) + ".." +
+           ::testing::PrintToString(cal.rec.range_max) + " entries " + std::to_string(cal.rec.table_size);
+}
+
+// Runs check(cal) for every calibration on every level, each named in
+// failure messages.
+template <class Check>
+void on_every_level(const std::vector<TestCal>& cals, Check check) {
+    for (Isa level : levels()) {
+        SCOPED_TRACE(isa_name(level));
+        ForceIsa force(level);
+        for (const TestCal& cal : cals) {
+            SCOPED_TRACE(describe(cal));
+            check(cal);
+        }
+    }
+}
+
 }  // namespace lookup_test

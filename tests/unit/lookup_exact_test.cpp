@@ -71,22 +71,16 @@ TEST(LookupExact, EveryEightBitCode) {
     direct_negzero[0] = -0.0;
     cals.emplace_back(0.0, 255.0, direct_negzero, 1);
     cals.emplace_back(0.0, 4095.0, random_table(4096, 14), 2);  // a 16-bit direct table interpolates 8-bit codes
-    for (Isa level : levels()) {
-        SCOPED_TRACE(isa_name(level));
-        ForceIsa force(level);
-        for (const TestCal& cal : cals) {
-            SCOPED_TRACE(testing::Message() << "range " << cal.rec.range_min << ".." << cal.rec.range_max
-                                            << " entries " << cal.rec.table_size);
-            for (uint32_t type : with_both_outputs({1, 2})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size()));  // per-call table
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 7, 61));       // short run
-            }
-            for (uint32_t type : with_both_outputs({3})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size() / 3));
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 1, 20));
-            }
+    on_every_level(cals, [&](const TestCal& cal) {
+        for (uint32_t type : with_both_outputs({1, 2})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size()));  // per-call table
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 7, 61));       // short run
         }
-    }
+        for (uint32_t type : with_both_outputs({3})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size() / 3));
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 1, 20));
+        }
+    });
 }
 
 TEST(LookupExact, EverySixteenBitCode) {
@@ -103,21 +97,15 @@ TEST(LookupExact, EverySixteenBitCode) {
     cals.emplace_back(0.0, 4095.0, random_table(4096, 25));  // 4096 entries, not direct
     cals.emplace_back(1000.0, 1001.0, std::vector<double>{-0.0, 3.0});
     cals.emplace_back(0.0, 255.0, random_table(256, 26), 1);  // an 8-bit direct table interpolates 16-bit codes
-    for (Isa level : levels()) {
-        SCOPED_TRACE(isa_name(level));
-        ForceIsa force(level);
-        for (const TestCal& cal : cals) {
-            SCOPED_TRACE(testing::Message() << "range " << cal.rec.range_min << ".." << cal.rec.range_max
-                                            << " entries " << cal.rec.table_size);
-            for (uint32_t type : with_both_outputs({4, 6})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), 65536));
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 4090, 1000));
-            }
-            for (uint32_t type : with_both_outputs({8, 9})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size() / 3));
-            }
+    on_every_level(cals, [&](const TestCal& cal) {
+        for (uint32_t type : with_both_outputs({4, 6})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), 65536));
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data() + 4090, 1000));
         }
-    }
+        for (uint32_t type : with_both_outputs({8, 9})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, codes.data(), codes.size() / 3));
+        }
+    });
 }
 
 // The inputs around which the formula turns: specials, the range limits,
@@ -151,26 +139,20 @@ std::vector<double> awkward_inputs(const IntensityCal& cal) {
 
 TEST(LookupExact, FloatAndDoubleSamplesAtAwkwardValues) {
     const auto cals = interpolating_cals();
-    for (Isa level : levels()) {
-        SCOPED_TRACE(isa_name(level));
-        ForceIsa force(level);
-        for (const TestCal& cal : cals) {
-            SCOPED_TRACE(testing::Message() << "range " << cal.rec.range_min << ".." << cal.rec.range_max
-                                            << " entries " << cal.rec.table_size);
-            const std::vector<double> d = awkward_inputs(cal.rec);
-            std::vector<float> f;
-            for (double x : d) {
-                const auto y = static_cast<float>(x);
-                f.insert(f.end(), {y, std::nextafter(y, INFINITY), std::nextafter(y, -INFINITY)});
-            }
-            for (uint32_t type : with_both_outputs({7, 10, 200})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, d.data(), d.size()));
-            }
-            for (uint32_t type : with_both_outputs({5})) {
-                EXPECT_TRUE(same_as_reference(cal.get(), type, f.data(), f.size()));
-            }
+    on_every_level(cals, [&](const TestCal& cal) {
+        const std::vector<double> d = awkward_inputs(cal.rec);
+        std::vector<float> f;
+        for (double x : d) {
+            const auto y = static_cast<float>(x);
+            f.insert(f.end(), {y, std::nextafter(y, INFINITY), std::nextafter(y, -INFINITY)});
         }
-    }
+        for (uint32_t type : with_both_outputs({7, 10, 200})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, d.data(), d.size()));
+        }
+        for (uint32_t type : with_both_outputs({5})) {
+            EXPECT_TRUE(same_as_reference(cal.get(), type, f.data(), f.size()));
+        }
+    });
 }
 
 // A sample of -0.0 at a range starting at +0.0 gives t = -0.0: the

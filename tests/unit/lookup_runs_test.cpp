@@ -60,8 +60,7 @@ const uint32_t kCodes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 200, 0x2005};
 void check_runs(const std::vector<TestCal>& cals, const Samples& samples, size_t max_in_off,
                 size_t max_out_off, uint64_t max_count) {
     for (const TestCal& cal : cals) {
-        SCOPED_TRACE(testing::Message() << "range " << cal.rec.range_min << ".." << cal.rec.range_max
-                                        << " entries " << cal.rec.table_size);
+        SCOPED_TRACE(describe(cal));
         for (uint32_t code : kCodes) {
             for (uint32_t type : {code, code | ICAL_LOOKUP_FLOAT}) {
                 for (uint64_t count = 0; count <= max_count; ++count) {
