@@ -103,15 +103,24 @@ _lib: Optional[ctypes.CDLL] = None
 _lib_path: Optional[str] = None
 
 
+def env_choice(variable: str, file_name: str) -> List[Tuple[str, str]]:
+    """The library an environment variable names (a file, or a folder
+    holding ``file_name``), as the only candidate; none when it is unset.
+    An explicit choice is the only one tried: silently falling back to
+    another copy would hide a mistake in the variable."""
+    env = os.environ.get(variable)
+    if not env:
+        return []
+    if os.path.isdir(env):
+        return [(variable, os.path.join(env, file_name))]
+    return [(variable, env)]
+
+
 def _candidates() -> List[Tuple[str, str]]:
     """(how, path-or-name) pairs to try, in order."""
-    env = os.environ.get("CALMGR_LIBRARY")
-    if env:
-        # An explicit choice is the only one tried: silently falling back to
-        # another copy would hide a mistake in the variable.
-        if os.path.isdir(env):
-            return [("CALMGR_LIBRARY", os.path.join(env, "libcalmgr.so"))]
-        return [("CALMGR_LIBRARY", env)]
+    chosen = env_choice("CALMGR_LIBRARY", "libcalmgr.so")
+    if chosen:
+        return chosen
     here = os.path.dirname(os.path.abspath(__file__))
     found: List[Tuple[str, str]] = [
         ("beside the package", os.path.join(here, "libcalmgr.so")),

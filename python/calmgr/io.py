@@ -51,11 +51,9 @@ class CalIOError(_lib.CalError):
 
 
 def _candidates() -> List[Tuple[str, str]]:
-    env = os.environ.get("CALMGR_IO_LIBRARY")
-    if env:
-        if os.path.isdir(env):
-            return [("CALMGR_IO_LIBRARY", os.path.join(env, "libcalmgr_io.so"))]
-        return [("CALMGR_IO_LIBRARY", env)]
+    chosen = _lib.env_choice("CALMGR_IO_LIBRARY", "libcalmgr_io.so")
+    if chosen:
+        return chosen
     found: List[Tuple[str, str]] = []
     core = _lib.library_path()
     if os.sep in core:
@@ -108,6 +106,18 @@ def _text(err: ctypes.Array) -> str:
     return err.value.decode("utf-8", errors="replace")
 
 
+def _by_kind(cal: Any, intensity: str, spatial: str, caller: str) -> str:
+    """The C function for ``cal``'s family; TypeError for anything else."""
+    from .intensity import IntensityCal
+    from .spatial import SpatialCal
+
+    if isinstance(cal, IntensityCal):
+        return intensity
+    if isinstance(cal, SpatialCal):
+        return spatial
+    raise TypeError(f"{caller}() takes an IntensityCal or SpatialCal, not {type(cal).__name__}")
+
+
 def save(cal: Any, path: Union[str, "os.PathLike[str]"]) -> None:
     """Writes an :class:`IntensityCal` or :class:`SpatialCal` to ``path`` as
     JSON. Every double reads back bit for bit. On failure no file is left
@@ -117,15 +127,7 @@ def save(cal: Any, path: Union[str, "os.PathLike[str]"]) -> None:
         CalIOError: the library could not save (unwritable place, a value the
             format cannot keep); the message names the file and field.
     """
-    from .intensity import IntensityCal
-    from .spatial import SpatialCal
-
-    if isinstance(cal, IntensityCal):
-        name = "CalSaveIntensity"
-    elif isinstance(cal, SpatialCal):
-        name = "CalSaveSpatial"
-    else:
-        raise TypeError(f"save() takes an IntensityCal or SpatialCal, not {type(cal).__name__}")
+    name = _by_kind(cal, "CalSaveIntensity", "CalSaveSpatial", "save")
     err = _err()
     status = _call(name, cal.handle, _path(path), err, _ERRLEN)
     if status != _lib.CAL_OK:
@@ -164,15 +166,7 @@ def load(path: Union[str, "os.PathLike[str]"]) -> Any:
 
 def to_json(cal: Any) -> str:
     """The JSON document :func:`save` would write for ``cal``."""
-    from .intensity import IntensityCal
-    from .spatial import SpatialCal
-
-    if isinstance(cal, IntensityCal):
-        name = "CalIntensityToJson"
-    elif isinstance(cal, SpatialCal):
-        name = "CalSpatialToJson"
-    else:
-        raise TypeError(f"to_json() takes an IntensityCal or SpatialCal, not {type(cal).__name__}")
+    name = _by_kind(cal, "CalIntensityToJson", "CalSpatialToJson", "to_json")
     err = _err()
     ptr = _call(name, cal.handle, err, _ERRLEN)
     if not ptr:
