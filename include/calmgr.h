@@ -320,6 +320,140 @@ typedef struct CalImageServices {
  * are still alive. */
 CALMGR_API int32_t CalSetImageServices(const CalImageServices* services);
 
+/* ---------------------------------------------------------------------- */
+/* Extensions: version, fit types, diagnostics, lookup policy, inverse,    */
+/* fit reports. They add to the functions above, which keep their exact   */
+/* behaviour.                                                              */
+/* ---------------------------------------------------------------------- */
+
+/* Version of this header. CalVersion() gives the loaded library's own. */
+#define CALMGR_VERSION_MAJOR 1
+#define CALMGR_VERSION_MINOR 1      /* raise with each release that adds */
+#define CALMGR_VERSION_PATCH 0
+
+/* CalVersion - the loaded library's version, "MAJOR.MINOR.PATCH" (static
+ * storage; never null). A host may compare it with the header's. */
+CALMGR_API const char* CalVersion(void);
+
+/* Fit types: the values of ICAL_SET_FIT_TYPE, named. */
+enum {
+    ICAL_FIT_PIECEWISE = 0,                                   /* piecewise linear (default) */
+    ICAL_FIT_POLY1 = 1, ICAL_FIT_POLY2 = 2, ICAL_FIT_POLY3 = 3,       /* least squares */
+    ICAL_FIT_INTERP1 = 4, ICAL_FIT_INTERP2 = 5, ICAL_FIT_INTERP3 = 6, /* piecewise order 1-3 */
+    ICAL_FIT_DENSITY = 10,                                    /* optical density fitted to the points */
+    ICAL_FIT_EXP1 = 11, ICAL_FIT_EXP2 = 12, ICAL_FIT_EXP3 = 13,       /* e^(poly) */
+    ICAL_FIT_LOG1 = 21, ICAL_FIT_LOG2 = 22, ICAL_FIT_LOG3 = 23        /* -ln(poly of e^-y) */
+};
+
+/* Diagnostics: what makes a calibration's numbers untrustworthy. */
+typedef struct CalFinding {
+    uint32_t code;    /* ICAL_DIAG_* */
+    int32_t  point;   /* index of the point concerned (the later one of a pair), or -1 */
+    int32_t  entry;   /* index of the table entry concerned, or -1 */
+    double   value;   /* the input or calibrated value concerned, or NaN */
+} CalFinding;         /* 24 bytes */
+
+enum {
+    ICAL_DIAG_EMPTY_RANGE     = 1,   /* range_max not above range_min, or not finite: lookups pass values through */
+    ICAL_DIAG_UNSORTED        = 2,   /* point has a smaller input value than the point before it */
+    ICAL_DIAG_DUPLICATE_INPUT = 3,   /* point has the input value of another point but a different calibrated value */
+    ICAL_DIAG_OUTSIDE_RANGE   = 4,   /* point lies outside [range_min, range_max] */
+    ICAL_DIAG_DENSE_POINTS    = 5,   /* point lies within one grid step of the point before it (piecewise tables lag) */
+    ICAL_DIAG_NONFINITE       = 6,   /* a point value (point >= 0) or a table entry (entry >= 0) is NaN or infinite */
+    ICAL_DIAG_NOT_MONOTONIC   = 7,   /* the points rise (or fall) monotonically, the table turns at entry */
+    ICAL_DIAG_DENSITY_RISES   = 8,   /* density fit: calibrated values rise with input where density must fall */
+    ICAL_DIAG_LEVELS_LIMITED  = 9,   /* density fit: derived black/incident levels lay outside the range */
+    ICAL_DIAG_FIT_SINGULAR    = 10,  /* least-squares fit without a unique solution: the table holds NaN */
+    ICAL_DIAG_DEGREE_REDUCED  = 11,  /* fewer distinct input values than the fit's degree needs */
+    ICAL_DIAG_POINTS_DROPPED  = 12   /* exponential fit: points with calibrated value <= 0 were left out */
+};
+
+/* ICalDiagnose - examine a calibration and report what makes its table
+ * untrustworthy, in a fixed order: range first, then points in index
+ * order, then the table.
+ *   cal       the calibration (must be registered)
+ *   findings  receives at most capacity findings; may be null when
+ *             capacity is 0
+ *   capacity  room in findings
+ *   count     receives the number of findings, also when it exceeds
+ *             capacity
+ * Changes nothing and allocates nothing.
+ * Returns CAL_OK; CAL_ERR_INVALID for a null or unregistered calibration, a
+ * null count, or null findings with a nonzero capacity (nothing written). */
+CALMGR_API int32_t ICalDiagnose(const IntensityCal* cal, CalFinding* findings, uint32_t capacity,
+                                uint32_t* count);
+
+/* CalDiagText - one line of English for an ICAL_DIAG_* code (static
+ * storage); "unknown finding" for other codes. */
+CALMGR_API const char* CalDiagText(uint32_t code);
+
+/* Lookups that say what fell outside the calibrated range. */
+typedef struct CalLookupStats {
+    uint64_t below;   /* values below range_min */
+    uint64_t above;   /* values above range_max (16-bit samples past a direct table included) */
+    uint64_t nan;     /* NaN values */
+} CalLookupStats;
+
+enum {
+    ICAL_POLICY_CLAMP         = 0,   /* as ICalLookupEx: outside values take the table's end, NaN the first entry */
+    ICAL_POLICY_OUTSIDE_NAN   = 1,   /* values outside [range_min, range_max] give NaN */
+    ICAL_POLICY_NAN_PROPAGATE = 2    /* NaN samples give NaN (may be combined with OUTSIDE_NAN) */
+};
+
+/* ICalLookupPolicy - ICalLookupEx with a 64-bit count, a policy for values
+ * outside the calibrated range and for NaN samples, and optional counts.
+ *   cal, type, samples, out   as for ICalLookupEx
+ *   count    number of pixels (64-bit)
+ *   policy   ICAL_POLICY_* bits
+ *   stats    null, or receives the counts of values below, above and NaN
+ * Returns CAL_OK; CAL_ERR_INVALID for unknown policy bits, or null samples
+ * or out with a nonzero count (nothing written). */
+CALMGR_API int32_t ICalLookupPolicy(const IntensityCal* cal, uint32_t type, const void* samples,
+                                    uint64_t count, void* out, uint32_t policy,
+                                    CalLookupStats* stats);
+
+/* ICalInverse - calibrated values back to input values: for each value the
+ * input in [range_min, range_max] whose interpolated lookup gives it.
+ *   values      count calibrated values
+ *   inputs      receives count input values; NaN where unresolved
+ *   unresolved  null, or receives the number of unresolved values
+ * Returns CAL_OK; CAL_ERR_INVALID for a null cal, values or inputs with a
+ * nonzero count (nothing written). */
+CALMGR_API int32_t ICalInverse(const IntensityCal* cal, const double* values, uint64_t count,
+                               double* inputs, uint64_t* unresolved);
+
+/* Fit reports: coefficients and their statistics, computed stably. */
+#define CAL_FIT_MAX_COEFFS 16
+
+typedef struct CalFitReport {
+    int16_t degree;                 /* the degree fitted */
+    int16_t reserved;
+    int32_t num_samples;
+    double  coeffs[CAL_FIT_MAX_COEFFS];         /* c0 ... c[degree] of sum c_k x^k; the rest 0.0 */
+    double  std_errors[CAL_FIT_MAX_COEFFS];     /* standard error of each coefficient */
+    double  covariance[CAL_FIT_MAX_COEFFS][CAL_FIT_MAX_COEFFS];  /* s^2 (X'X)^-1 */
+    double  residual_sd;            /* sqrt(SSR / (n - degree - 1)); 0.0 when n == degree + 1 */
+    double  r_squared;              /* 1 - SSR/SST; 1.0 when SST == 0 */
+    double  ssr;                    /* sum of squared residuals */
+    double  condition;              /* 2-norm condition number of the centred, scaled design */
+} CalFitReport;
+
+/* PolynomialFitReport - the least-squares polynomial of degree 1..15
+ * through num_samples (x, y) samples, with its statistics.
+ * Returns CAL_OK; FIT_ERR_ARGS for null pointers, fewer than degree + 1
+ * samples, a degree outside 1..15 or a non-finite sample; CAL_ERR_INVALID
+ * when fewer than degree + 1 distinct x values exist; CAL_ERR_NOMEM when
+ * memory could not be obtained. Nothing is written unless CAL_OK. */
+CALMGR_API int32_t PolynomialFitReport(const RealPoint* samples, int32_t num_samples, int16_t degree,
+                                       CalFitReport* report);
+
+/* ICalFitReport - the report of the least-squares fit behind a
+ * calibration's table (fit types 1-3, 10, 11-13, 21-23), in the space the
+ * fit works in.
+ * Returns CAL_OK; CAL_ERR_INVALID for other fit or calibration types, or
+ * when the fit is not determined. */
+CALMGR_API int32_t ICalFitReport(const IntensityCal* cal, CalFitReport* report);
+
 #ifdef __cplusplus
 }
 #endif
