@@ -11,9 +11,12 @@
 namespace calmgr {
 namespace {
 
+// The flag bit that tells a zero-filled request from a plain one.
+constexpr uint32_t kZeroFillBit = CAL_MEM_ZERO & ~CAL_MEM_PLAIN;
+
 void* heap_alloc(uint32_t flags, std::size_t size) {
     if (size == 0) size = 1;  // a valid, freeable block even for empty requests
-    return (flags & 0x40u) != 0 ? std::calloc(1, size) : std::malloc(size);
+    return (flags & kZeroFillBit) != 0 ? std::calloc(1, size) : std::malloc(size);
 }
 
 void heap_free(void* block) { std::free(block); }

@@ -5,6 +5,7 @@
 // the old one, so a refused allocation leaves the calibration as it was.
 #include "intensity/ical.h"
 
+#include "frame/control_data.h"
 #include "frame/services.h"
 
 #include <cstring>
@@ -127,18 +128,6 @@ double* point_field(IntensityCal* cal, int16_t value, int32_t index) {
     const auto k = static_cast<uint16_t>(index & 0xFFFF);
     if (cal->points == nullptr || k >= cal->num_points) return nullptr;
     return value == 0 ? &cal->points[k].input : &cal->points[k].calibrated;
-}
-
-template <class T>
-int32_t put(void* data, T v) {
-    if (data != nullptr) std::memcpy(data, &v, sizeof v);
-    return CAL_OK;
-}
-
-double get_double(const void* data) {
-    double v;
-    std::memcpy(&v, data, sizeof v);
-    return v;
 }
 
 }  // namespace

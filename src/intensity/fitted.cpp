@@ -7,6 +7,7 @@
 #include "frame/services.h"
 #include "intensity/ical.h"
 #include "intensity/piecewise.h"
+#include "intensity/table_index.h"
 
 #include <cmath>
 
@@ -107,10 +108,7 @@ int32_t build_logarithmic_fit(IntensityCal* cal, int16_t degree) {
 // zero and clamped into the table (NaN to entry 0).
 uint16_t grid_entry(const IntensityCal* cal, double x) {
     const double v = ((cal->table_size - 1) / (cal->range_max - cal->range_min)) * (x - cal->range_min);
-    const int32_t last = cal->table_size - 1;
-    if (!(v >= 0.0)) return 0;
-    if (v >= last) return static_cast<uint16_t>(last);
-    return static_cast<uint16_t>(v);
+    return static_cast<uint16_t>(clamp_index(v, 0, cal->table_size - 1));
 }
 
 }  // namespace
