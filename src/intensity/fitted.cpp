@@ -14,25 +14,21 @@
 namespace calmgr {
 namespace {
 
-// The fits take the points as (x, y) samples: CalPoint and RealPoint share
-// their layout, two doubles.
-const RealPoint* as_samples(const CalPoint* points) { return reinterpret_cast<const RealPoint*>(points); }
-
 // Least-squares polynomial over the table grid. Returns the fit's status.
 int32_t fit_table(IntensityCal* cal, const CalPoint* samples, uint16_t count, int16_t degree) {
-    return PolynomialFitRange(as_samples(samples), static_cast<int16_t>(count), cal->table, cal->range_min,
-                              cal->range_max, static_cast<int16_t>(cal->table_size), degree);
+    return PolynomialFitPointsRange(samples, static_cast<int16_t>(count), cal->table, cal->range_min,
+                                    cal->range_max, static_cast<int16_t>(cal->table_size), degree);
 }
 
 // Optical density with black and incident levels from a straight-line fit
 // of the points' transmittance 10^-calibrated against their input value.
 int32_t build_density_fit(IntensityCal* cal) {
     const uint16_t n = cal->num_points;
-    CalPoint* copy = alloc_array<CalPoint>(n);
+    RealPoint* copy = alloc_array<RealPoint>(n);
     if (copy == nullptr) return CAL_ERR_NOMEM;
     for (uint16_t i = 0; i < n; ++i) copy[i] = {cal->points[i].input, std::pow(10.0, -cal->points[i].calibrated)};
     double coeffs[2] = {0.0, 0.0};
-    const int32_t fit = PolynomialFitCoeffs(as_samples(copy), static_cast<int16_t>(n), coeffs, 1);
+    const int32_t fit = PolynomialFitCoeffs(copy, static_cast<int16_t>(n), coeffs, 1);
     mem_free(copy);
     if (fit == CAL_ERR_NOMEM) return CAL_ERR_NOMEM;
 
