@@ -15,8 +15,11 @@ namespace {
 
 constexpr uint32_t kLastCode = ICAL_SET_OPTIONS;
 
-// Fit types that the table builder knows: 0..13 and 21..23.
-bool known_fit_type(int16_t t) { return (t >= 0 && t <= 13) || (t >= 21 && t <= 23); }
+// Fit types that the table builder knows: the piecewise default through the
+// exponential fits (7..9 build as the default) and the logarithmic fits.
+bool known_fit_type(int16_t t) {
+    return (t >= ICAL_FIT_PIECEWISE && t <= ICAL_FIT_EXP3) || (t >= ICAL_FIT_LOG1 && t <= ICAL_FIT_LOG3);
+}
 
 // Codes whose data pointer may be null (nothing is then written), or is not
 // used at all.

@@ -157,43 +157,52 @@ void clamp_negative(IntensityCal* cal) {
     }
 }
 
+FitModel fit_model(int16_t fit_type) {
+    // Read as an unsigned selector: negative values fall to the default.
+    const auto type = static_cast<uint16_t>(fit_type);
+    const auto from = [type](int first) { return static_cast<int16_t>(type - first + 1); };
+    switch (type) {
+        case ICAL_FIT_POLY1:
+        case ICAL_FIT_POLY2:
+        case ICAL_FIT_POLY3: return {FitKind::polynomial, from(ICAL_FIT_POLY1)};
+        case ICAL_FIT_INTERP1:
+        case ICAL_FIT_INTERP2:
+        case ICAL_FIT_INTERP3: return {FitKind::piecewise, from(ICAL_FIT_INTERP1)};
+        case ICAL_FIT_DENSITY: return {FitKind::density, 1};
+        case ICAL_FIT_EXP1:
+        case ICAL_FIT_EXP2:
+        case ICAL_FIT_EXP3: return {FitKind::exponential, from(ICAL_FIT_EXP1)};
+        case ICAL_FIT_LOG1:
+        case ICAL_FIT_LOG2:
+        case ICAL_FIT_LOG3: return {FitKind::logarithmic, from(ICAL_FIT_LOG1)};
+        default: return {FitKind::piecewise, 1};  // ICAL_FIT_PIECEWISE and every unassigned value
+    }
+}
+
 int32_t build_fitted_table(IntensityCal* cal) {
     if (cal->points == nullptr || cal->table == nullptr || cal->num_points == 0 || cal->table_size < 2)
         return CAL_ERR_INVALID;
-    const uint16_t type = static_cast<uint16_t>(cal->fit_type);
-    switch (type) {
-        case 1:
-        case 2:
-        case 3:
-            if (fit_table(cal, cal->points, cal->num_points, static_cast<int16_t>(type)) == CAL_ERR_NOMEM)
-                return CAL_ERR_NOMEM;
+    const FitModel model = fit_model(cal->fit_type);
+    switch (model.kind) {
+        case FitKind::polynomial:
+            if (fit_table(cal, cal->points, cal->num_points, model.degree) == CAL_ERR_NOMEM) return CAL_ERR_NOMEM;
             break;
-        case 4:
-        case 5:
-        case 6:
-            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size,
-                                  static_cast<int16_t>(type - 3), cal->range_min, cal->range_max);
+        case FitKind::piecewise:
+            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size, model.degree,
+                                  cal->range_min, cal->range_max);
             break;
-        case 10:
+        case FitKind::density:
             return build_density_fit(cal);  // no repairs, statistics from the density builder
-        case 11:
-        case 12:
-        case 13: {
-            const int32_t status = build_exponential_fit(cal, static_cast<int16_t>(type - 10));
+        case FitKind::exponential: {
+            const int32_t status = build_exponential_fit(cal, model.degree);
             if (status != CAL_OK) return status;
             break;
         }
-        case 21:
-        case 22:
-        case 23: {
-            const int32_t status = build_logarithmic_fit(cal, static_cast<int16_t>(type - 20));
+        case FitKind::logarithmic: {
+            const int32_t status = build_logarithmic_fit(cal, model.degree);
             if (status != CAL_OK) return status;
             break;
         }
-        default:
-            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size, 1, cal->range_min,
-                                  cal->range_max);
-            break;
     }
 
     // A missing repair block does not stop the build: the table is complete

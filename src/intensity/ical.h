@@ -54,6 +54,15 @@ int32_t build_two_point_line(IntensityCal* cal);
 // Optical density from black_level and incident_level.
 int32_t build_density_table(IntensityCal* cal);
 
+// The curve model a fit type selects for a standard curve with other than
+// two points: its kind and its polynomial degree or interpolation order.
+enum class FitKind { piecewise, polynomial, density, exponential, logarithmic };
+struct FitModel {
+    FitKind kind;
+    int16_t degree;
+};
+FitModel fit_model(int16_t fit_type);
+
 // Table of a standard curve with other than two points, by fit_type.
 int32_t build_fitted_table(IntensityCal* cal);
 

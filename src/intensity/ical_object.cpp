@@ -115,7 +115,7 @@ extern "C" CALMGR_API IntensityCal* ICalCreate(void) {
     cal->range_max = 255.0;
     cal->options = 0;
     cal->num_points = 2;
-    cal->fit_type = 0;
+    cal->fit_type = ICAL_FIT_PIECEWISE;
     cal->points = alloc_array<CalPoint>(2);
     if (cal->points == nullptr) {
         mem_free(cal);
