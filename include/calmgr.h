@@ -102,7 +102,8 @@ enum {
 enum {
     ICAL_TYPE_STANDARD = 0, /* table built from the calibration points */
     ICAL_TYPE_DENSITY  = 1, /* optical density from black and incident levels */
-    ICAL_TYPE_TABLE    = 2, /* table supplied by the caller (ICAL_SET_TABLE) */
+    ICAL_TYPE_TABLE    = 2, /* table supplied by the caller (ICAL_SET_TABLE); a rebuild
+                               reads table_min/table_max from it */
     ICAL_TYPE_NONE     = 3  /* no calibration: lookups pass values through */
 };
 

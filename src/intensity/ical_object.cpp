@@ -25,6 +25,10 @@ int32_t recompute(IntensityCal* cal) {
         case ICAL_TYPE_DENSITY:
             return build_density_table(cal);
         case ICAL_TYPE_TABLE:
+            // No builder: the table is the caller's (or a zero-filled block
+            // when the type changed to 2), so the statistics are read from it.
+            refresh_table_stats(cal);
+            return CAL_OK;
         case ICAL_TYPE_NONE:
             return CAL_OK;
         default:
