@@ -121,12 +121,11 @@ calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
 
     calmgr::IntensityCalibration cal;
     try {
-        cal.set_range(calmgr::Range{range_min, range_max}, Rebuild::Deferred);
+        cal.set_range({range_min, range_max}, Rebuild::Deferred);
         cal.set_table_size(static_cast<size_t>(size), Rebuild::Deferred);
-        calmgr::Options options = calmgr::Options::None;
-        if (o.monotonic) options = options | calmgr::Options::Monotonic;
-        if (o.clamp_negative) options = options | calmgr::Options::ClampNegative;
-        cal.set_options(options, Rebuild::Deferred);
+        cal.set_options((o.monotonic ? calmgr::Options::Monotonic : calmgr::Options::None) |
+                            (o.clamp_negative ? calmgr::Options::ClampNegative : calmgr::Options::None),
+                        Rebuild::Deferred);
         if (!o.units.empty()) cal.set_units(o.units);
         if (!o.name.empty()) cal.set_name(o.name);
     } catch (const calmgr::Error& e) {
