@@ -73,7 +73,9 @@ int register_all() {
         benchmark::RegisterBenchmark(name("build/density", "", entries).c_str(), [entries](benchmark::State& s) {
             rebuild(s, 2, entries, 0, ICAL_TYPE_DENSITY);
         });
-        for (int fit : {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 21, 22, 23}) {
+        for (int fit : {ICAL_FIT_PIECEWISE, ICAL_FIT_POLY1, ICAL_FIT_POLY2, ICAL_FIT_POLY3, ICAL_FIT_INTERP1,
+                        ICAL_FIT_INTERP2, ICAL_FIT_INTERP3, ICAL_FIT_DENSITY, ICAL_FIT_EXP1, ICAL_FIT_EXP2,
+                        ICAL_FIT_EXP3, ICAL_FIT_LOG1, ICAL_FIT_LOG2, ICAL_FIT_LOG3}) {
             benchmark::RegisterBenchmark(name("build/fit", std::to_string(fit), entries).c_str(),
                                          [entries, fit](benchmark::State& s) {
                                              rebuild(s, 7, entries, fit, ICAL_TYPE_STANDARD);

@@ -13,14 +13,12 @@ int main() {
         // Optical densities of a five-step wedge, read at these raw levels.
         const std::vector<CalPoint> wedge{
             {200.0, 2.5}, {900.0, 1.9}, {1800.0, 1.2}, {2900.0, 0.6}, {3900.0, 0.1}};
-        calmgr::IntensityCalibration cal;
+        // Piecewise linear through the points, 4096 entries over 0..4095:
+        // one entry per 12-bit level.
+        auto cal = calmgr::IntensityCalibration::from_points(
+            wedge, calmgr::Fit::Interp1, calmgr::Range{0.0, 4095.0}, 4096);
         cal.set_name("step wedge");
         cal.set_units("OD");
-        // Settle range and size first, then build the table once.
-        cal.set_range(0.0, 4095.0, calmgr::Rebuild::Deferred);
-        cal.set_table_size(4096, calmgr::Rebuild::Deferred);
-        cal.set_points(wedge, calmgr::Rebuild::Deferred);
-        cal.set_fit_type(calmgr::Fit::Interp1);
         std::printf("%s: %zu points, table %zu entries, %g .. %g %s\n", cal.name().c_str(),
                     cal.num_points(), cal.table_size(), cal.table_min(), cal.table_max(),
                     cal.units().c_str());

@@ -212,7 +212,7 @@ bool rebuilds(uint32_t code, uint32_t type, int32_t index, int16_t v16, uint16_t
     switch (code) {
         case ICAL_SET_TYPE: return v16 >= 0 && v16 <= 2 && (now || old_size == 0 || old_points == 0);
         case ICAL_SET_RANGE_MIN:
-        case ICAL_SET_RANGE_MAX: return now && type <= 1;
+        case ICAL_SET_RANGE_MAX: return now && type <= 2;
         case ICAL_SET_POINTS: return now && type == 0;
         case ICAL_SET_POINT: return type == 0;
         case ICAL_SET_BLACK_LEVEL:

@@ -102,7 +102,8 @@ enum {
 enum {
     ICAL_TYPE_STANDARD = 0, /* table built from the calibration points */
     ICAL_TYPE_DENSITY  = 1, /* optical density from black and incident levels */
-    ICAL_TYPE_TABLE    = 2, /* table supplied by the caller (ICAL_SET_TABLE) */
+    ICAL_TYPE_TABLE    = 2, /* table supplied by the caller (ICAL_SET_TABLE); a rebuild
+                               reads table_min/table_max from it */
     ICAL_TYPE_NONE     = 3  /* no calibration: lookups pass values through */
 };
 
@@ -345,7 +346,23 @@ enum {
     ICAL_FIT_LOG1 = 21, ICAL_FIT_LOG2 = 22, ICAL_FIT_LOG3 = 23        /* -ln(poly of e^-y) */
 };
 
-/* Diagnostics: what makes a calibration's numbers untrustworthy. */
+/* Diagnostics: what makes a calibration's numbers untrustworthy.
+ *
+ * Each code's rule follows below. Terms: the range is usable when
+ * range_max - range_min is a finite positive number; the grid step is
+ * (range_max - range_min) / (table_size - 1). The table is built from the
+ * points by one builder: the two-point line (standard type, exactly two
+ * points), piecewise interpolation (fit types 0, 4-9, 14-20, 24 and above),
+ * a least-squares polynomial (1-3), the density fit (10), the exponential
+ * fit (11-13, samples: the points with a calibrated value above 0) or the
+ * logarithmic fit (21-23). The piecewise builder keeps a point unless it
+ * repeats the point kept before it exactly (input and calibrated value).
+ * Points matter only to the standard type; the density type is judged by its
+ * levels and a supplied table by its entries. A calibration of type
+ * ICAL_TYPE_NONE is no calibration and has no findings. On a range that is
+ * not usable, the findings measured against the grid (OUTSIDE_RANGE,
+ * DENSE_POINTS, NOT_MONOTONIC and LEVELS_LIMITED for flat tables and
+ * derived levels) are not reported. */
 typedef struct CalFinding {
     uint32_t code;    /* ICAL_DIAG_* */
     int32_t  point;   /* index of the point concerned (the later one of a pair), or -1 */
@@ -354,37 +371,106 @@ typedef struct CalFinding {
 } CalFinding;         /* 24 bytes */
 
 enum {
-    ICAL_DIAG_EMPTY_RANGE     = 1,   /* range_max not above range_min, or not finite: lookups pass values through */
-    ICAL_DIAG_UNSORTED        = 2,   /* point has a smaller input value than the point before it */
-    ICAL_DIAG_DUPLICATE_INPUT = 3,   /* point has the input value of another point but a different calibrated value */
-    ICAL_DIAG_OUTSIDE_RANGE   = 4,   /* point lies outside [range_min, range_max] */
-    ICAL_DIAG_DENSE_POINTS    = 5,   /* point lies within one grid step of the point before it (piecewise tables lag) */
-    ICAL_DIAG_NONFINITE       = 6,   /* a point value (point >= 0) or a table entry (entry >= 0) is NaN or infinite */
-    ICAL_DIAG_NOT_MONOTONIC   = 7,   /* the points rise (or fall) monotonically, the table turns at entry */
-    ICAL_DIAG_DENSITY_RISES   = 8,   /* density fit: calibrated values rise with input where density must fall */
-    ICAL_DIAG_LEVELS_LIMITED  = 9,   /* density fit: derived black/incident levels lay outside the range */
-    ICAL_DIAG_FIT_SINGULAR    = 10,  /* least-squares fit without a unique solution: the table holds NaN */
-    ICAL_DIAG_DEGREE_REDUCED  = 11,  /* fewer distinct input values than the fit's degree needs */
-    ICAL_DIAG_POINTS_DROPPED  = 12   /* exponential fit: points with calibrated value <= 0 were left out */
+    /* range_max - range_min is not a finite positive number (empty, inverted,
+     * NaN or unbounded range): lookups pass values through unchanged, or
+     * give one entry for every value. point -1, entry -1, value the
+     * difference. Any type but ICAL_TYPE_NONE. */
+    ICAL_DIAG_EMPTY_RANGE     = 1,
+    /* The point's input value is below that of the finite point before it,
+     * where the order matters: piecewise builds, and least-squares builds
+     * with ICAL_OPT_MONOTONIC (the repair reads the trend in stored order).
+     * value: the input value. */
+    ICAL_DIAG_UNSORTED        = 2,
+    /* Piecewise builds: the point is kept and has the input value of the
+     * point kept before it but a different calibrated value; the window
+     * through both has zero denominators and the table drops to 0 there.
+     * (A least-squares fit takes repeated inputs as replicates; too few
+     * distinct inputs are FIT_SINGULAR or DEGREE_REDUCED.) value: the input. */
+    ICAL_DIAG_DUPLICATE_INPUT = 3,
+    /* The point's input value lies below range_min or above range_max:
+     * lookups clamp at the range's ends and never reach it. Every build
+     * from points. value: the input value. */
+    ICAL_DIAG_OUTSIDE_RANGE   = 4,
+    /* Piecewise builds: the point is kept and lies closer than one grid step
+     * (but not at the same input) to the point kept before it: the table
+     * cannot follow the points and its window lags behind them.
+     * value: the input value. */
+    ICAL_DIAG_DENSE_POINTS    = 5,
+    /* A point's input or calibrated value (point >= 0; value: the first
+     * non-finite one; no other finding for that point) or a table entry
+     * (entry >= 0; one finding per run of consecutive non-finite entries, at
+     * its first) is NaN or infinite. Table entries are not reported when
+     * FIT_SINGULAR already explains them. */
+    ICAL_DIAG_NONFINITE       = 6,
+    /* The points are finite and sorted by input, their calibrated values go
+     * one way from the first point to the last (rising or falling), and the
+     * table built from them turns back against that way further than the
+     * points themselves ever do: an entry lies below the highest entry
+     * before it (rising; above the lowest when falling) by more than the
+     * points' own deepest such turn, in index order, plus 1e-9 of their
+     * calibrated span. With monotonic points any turn counts; a table that
+     * follows noisy points no further than they go does not. One finding
+     * per run of such entries, at its first; value: that entry. Builds from
+     * points other than the density fit, on a usable range, unless
+     * FIT_SINGULAR. */
+    ICAL_DIAG_NOT_MONOTONIC   = 7,
+    /* Density fit: the least-squares line of the points' transmittance
+     * 10^-calibrated against input does not rise, so no black and incident
+     * level follow from it and the table is the density curve of the range,
+     * not of the points. point -1, entry -1, value NaN. */
+    ICAL_DIAG_DENSITY_RISES   = 8,
+    /* Density fit: a level derived from the points (black where the fitted
+     * transmittance is 0, incident where it is 1) lies outside the range
+     * (black below range_min or at or above range_max; incident at or above
+     * range_max or at or below range_min), so the stored level was limited
+     * to the range and is not the one the table rests on; one finding per
+     * level, value: the derived level. Density type: incident_level is not
+     * a finite amount above black_level (the table was not built from the
+     * levels), or fewer than two grid entries lie between the levels (the
+     * table is flat); value: black_level when it is not finite or not below
+     * range_max, else incident_level. point -1, entry -1. */
+    ICAL_DIAG_LEVELS_LIMITED  = 9,
+    /* The points do not determine the curve: fewer distinct input values
+     * than the build fits coefficients (two-point line and piecewise: 2;
+     * least-squares: degree + 1, or the number of samples when fewer), or
+     * fewer than two samples for the exponential fit. The table then holds
+     * NaN, a constant, or what it held before. Only when every point is
+     * finite. point -1, entry -1, value NaN. */
+    ICAL_DIAG_FIT_SINGULAR    = 10,
+    /* Least-squares fits: fewer samples than degree + 1, all at distinct
+     * inputs, so a polynomial of lower degree went through them exactly.
+     * With FIT_SINGULAR this covers every fit with fewer distinct inputs than
+     * degree + 1. point -1, entry -1, value: the degree fitted. */
+    ICAL_DIAG_DEGREE_REDUCED  = 11,
+    /* Exponential fit: the point's calibrated value is not above 0, so the
+     * fit leaves it out. value: the calibrated value. */
+    ICAL_DIAG_POINTS_DROPPED  = 12
 };
 
 /* ICalDiagnose - examine a calibration and report what makes its table
- * untrustworthy, in a fixed order: range first, then points in index
- * order, then the table.
+ * untrustworthy. Findings come in a fixed order: the range; then each
+ * point in index order (a point's findings in ascending code order); then
+ * the points as a whole (DENSITY_RISES, LEVELS_LIMITED, FIT_SINGULAR,
+ * DEGREE_REDUCED); then the table in entry order. A calibration without
+ * findings has a table that follows its points (or levels) over a usable
+ * range. The table is judged as it stands: a rebuild still pending after
+ * deferred changes is not seen.
  *   cal       the calibration (must be registered)
  *   findings  receives at most capacity findings; may be null when
  *             capacity is 0
  *   capacity  room in findings
  *   count     receives the number of findings, also when it exceeds
  *             capacity
- * Changes nothing and allocates nothing.
+ * A few passes over the points and one over the table, whatever their
+ * sizes; changes nothing and allocates nothing.
  * Returns CAL_OK; CAL_ERR_INVALID for a null or unregistered calibration, a
  * null count, or null findings with a nonzero capacity (nothing written). */
 CALMGR_API int32_t ICalDiagnose(const IntensityCal* cal, CalFinding* findings, uint32_t capacity,
                                 uint32_t* count);
 
-/* CalDiagText - one line of English for an ICAL_DIAG_* code (static
- * storage); "unknown finding" for other codes. */
+/* CalDiagText - one line of English for an ICAL_DIAG_* code, starting in
+ * lower case and written to follow a place, as in "point 3 (64): <text>"
+ * (static storage, never changes); "unknown finding" for other codes. */
 CALMGR_API const char* CalDiagText(uint32_t code);
 
 /* Lookups that say what fell outside the calibrated range. */

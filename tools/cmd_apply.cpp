@@ -1,10 +1,13 @@
-// `calmgr apply`: convert a TIFF image through a calibration into a
-// floating-point TIFF.
+// `calmgr apply`: convert TIFF images through a calibration into
+// floating-point TIFF images, one (IN OUT) or a batch (--out-dir, --suffix)
+// that carries on past a failed file and reports at the end.
+#include "apply_batch.h"
+#include "cal_info.h"
 #include "commands.h"
 #include "curve_options.h"
-#include "tiff_apply.h"
+#include "parse.h"
 
-#include <cstdio>
+#include <map>
 #include <memory>
 
 namespace tool {
@@ -12,15 +15,38 @@ namespace {
 
 struct ApplyCommand {
     CurveOptions curve;
-    std::string input, output;
-    bool double_output = false;
+    BatchOptions batch;
+    std::vector<std::string> files;
+    std::string compress = "deflate", bigtiff = "auto", outside = "clamp", nan = "keep";
 };
 
-void run_apply(const ApplyCommand& c) {
-    IcalPtr cal = build_curve(c.curve);
-    const ApplyResult r = apply_to_tiff(cal.get(), c.input, c.output, c.double_output);
-    std::printf("%s: %u x %u %s -> %s: %u-bit float, %u sample%s per pixel\n", c.input.c_str(), r.width, r.height,
-                r.input_kind.c_str(), c.output.c_str(), c.double_output ? 64u : 32u, r.samples, r.samples == 1 ? "" : "s");
+template <class T>
+T choose(const std::string& value, const std::string& option, const std::map<std::string, T>& choices) {
+    const auto it = choices.find(value);
+    if (it != choices.end()) return it->second;
+    std::string names;
+    for (const auto& [name, v] : choices) names += (names.empty() ? "" : ", ") + name;
+    fail(option + ": unknown value '" + value + "' (use " + names + ")", kExitUsage);
+}
+
+void run_apply(ApplyCommand& c) {
+    BatchOptions& b = c.batch;
+    b.settings.format.compression = choose<Compression>(
+        c.compress, "--compress",
+        {{"none", Compression::None}, {"lzw", Compression::Lzw}, {"deflate", Compression::Deflate}, {"zstd", Compression::Zstd}});
+    b.settings.format.bigtiff = choose<BigTiff>(c.bigtiff, "--bigtiff", {{"auto", BigTiff::Auto}, {"yes", BigTiff::Yes}, {"no", BigTiff::No}});
+    const uint32_t outside = choose<uint32_t>(c.outside, "--outside", {{"clamp", 0u}, {"nan", ICAL_POLICY_OUTSIDE_NAN}});
+    const uint32_t nan = choose<uint32_t>(c.nan, "--nan", {{"keep", ICAL_POLICY_NAN_PROPAGATE}, {"first-entry", 0u}});
+    b.settings.convert.policy = outside | nan;
+    b.settings.convert.double_output = b.settings.format.double_output;
+    check_compression_available(b.settings.format.compression);
+
+    const calmgr::IntensityCalibration cal = build_curve(c.curve);
+    const CalInfo info = read_cal_info(cal);
+    b.settings.software = "calmgr " + std::string(CalVersion());
+    b.settings.description = one_line_description(info);
+    b.calibration_files = c.curve.input_files();
+    run_batch(cal.get(), info, c.files, b);
 }
 
 }  // namespace
@@ -28,11 +54,25 @@ void run_apply(const ApplyCommand& c) {
 void add_apply_command(CLI::App& app) {
     auto c = std::make_shared<ApplyCommand>();
     auto* cmd = app.add_subcommand(
-        "apply", "Convert a TIFF image (bilevel, 8/16-bit grey or RGB, 32/64-bit float) through a calibration "
-                 "into a floating-point TIFF");
-    cmd->add_option("input", c->input, "Input TIFF")->required();
-    cmd->add_option("output", c->output, "Output TIFF (32-bit float samples)")->required();
-    cmd->add_flag("--double", c->double_output, "Write 64-bit float samples");
+        "apply",
+        "Convert TIFF images through a calibration into floating-point TIFF images.\n"
+        "Reads bilevel, 8/16-bit grey and RGB (also with alpha), colour JPEG (YCbCr, read as RGB) and\n"
+        "32/64-bit float images, every page of a multi-page file, strips or tiles. Colour samples are\n"
+        "calibrated; alpha and other extra samples are carried over scaled to 0..1. Min-is-white images\n"
+        "are calibrated on their stored values (0 = white); give --invert to calibrate max - value.\n"
+        "Usage: apply [options] IN OUT, or apply [options] --out-dir DIR [--suffix S] IN...");
+    cmd->add_option("files", c->files, "Input TIFF and output TIFF; or, with --out-dir or --suffix, input TIFFs")->required();
+    cmd->add_option("--out-dir", c->batch.out_dir, "Write each input's output into this directory");
+    cmd->add_option("--suffix", c->batch.suffix, "Output name: the input's name with this before the extension (e.g. _cal)");
+    cmd->add_flag("--double", c->batch.settings.format.double_output, "Write 64-bit float samples (default 32-bit)");
+    cmd->add_option("--compress", c->compress, "Output compression: none, lzw, deflate or zstd (with the floating-point predictor)")
+        ->capture_default_str();
+    cmd->add_option("--bigtiff", c->bigtiff, "Write BigTIFF: auto (when over 4 GiB), yes or no")->capture_default_str();
+    cmd->add_flag("--invert", c->batch.settings.convert.invert, "Calibrate max - value instead of the stored value (integer images)");
+    cmd->add_option("--outside", c->outside, "Values outside the calibrated range: clamp (take the table's end) or nan")
+        ->capture_default_str();
+    cmd->add_option("--nan", c->nan, "NaN samples (no data): keep (stay NaN) or first-entry (take the first table entry)")
+        ->capture_default_str();
     add_curve_options(*cmd, c->curve);
     cmd->callback([c] { run_apply(*c); });
 }

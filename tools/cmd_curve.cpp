@@ -1,13 +1,15 @@
-// `calmgr curve`: build an intensity calibration, print its summary and
-// write, on request, its table (CSV), the calibration (JSON) and a plot
-// (SVG).
+// `calmgr curve`: build an intensity calibration, print its summary (or,
+// with --json, a JSON document) and write, on request, its table (CSV),
+// the calibration (JSON) and a plot (SVG).
 #include "cal_info.h"
 #include "calmgr_io.h"
 #include "commands.h"
+#include "console.h"
 #include "curve_options.h"
+#include "output_file.h"
+#include "parse.h"
 #include "svg_plot.h"
 
-#include <cstdio>
 #include <memory>
 
 namespace tool {
@@ -16,11 +18,32 @@ namespace {
 struct CurveCommand {
     CurveOptions curve;
     std::string table_file, save_file, plot_file;
+    bool json = false;
 };
 
+nlohmann::json curve_json(const CalInfo& info) {
+    nlohmann::json doc = {{"name", info.name},
+                          {"units", info.units},
+                          {"type", type_name(info.type)},
+                          {"method", describe_method(info)},
+                          {"fit_type", info.fit_type},
+                          {"range", {json_number(info.range_min), json_number(info.range_max)}},
+                          {"table_size", info.table.size()},
+                          {"table_min", json_number(info.table_min)},
+                          {"table_max", json_number(info.table_max)}};
+    if (info.type == calmgr::CalType::Density) {
+        doc["black_level"] = json_number(info.black_level);
+        doc["incident_level"] = json_number(info.incident_level);
+    }
+    nlohmann::json points = nlohmann::json::array();
+    for (const auto& p : info.points) points.push_back({json_number(p.input), json_number(p.calibrated)});
+    doc["points"] = points;
+    return doc;
+}
+
 void run_curve(const CurveCommand& c) {
-    IcalPtr cal = build_curve(c.curve);
-    const CalInfo info = read_cal_info(cal.get());
+    const calmgr::IntensityCalibration cal = build_curve(c.curve);
+    const CalInfo info = read_cal_info(cal);
     std::vector<std::pair<std::string, std::string>> files;
     if (!c.table_file.empty()) files.emplace_back(c.table_file, table_csv(info));
     if (!c.save_file.empty()) {
@@ -31,9 +54,17 @@ void run_curve(const CurveCommand& c) {
         CalFreeJson(json);
     }
     if (!c.plot_file.empty()) files.emplace_back(c.plot_file, svg_plot(info));
-    write_text_files(files);
-    std::fputs(summary(info).c_str(), stdout);
-    for (const auto& f : files) std::printf("wrote:         %s\n", f.first.c_str());
+    write_text_files(files, c.curve.input_files());
+
+    std::FILE* out = human_out(c.json);
+    std::fputs(summary(info).c_str(), out);
+    for (const auto& f : files) std::fprintf(out, "wrote:         %s\n", f.first.c_str());
+    if (c.json) {
+        nlohmann::json doc = curve_json(info);
+        doc["written"] = nlohmann::json::array();
+        for (const auto& f : files) doc["written"].push_back(f.first);
+        print_json(doc);
+    }
 }
 
 }  // namespace
@@ -45,6 +76,7 @@ void add_curve_command(CLI::App& app) {
     cmd->add_option("--table", c->table_file, "Write the lookup table as CSV (input,calibrated)");
     cmd->add_option("--save", c->save_file, "Save the calibration as JSON");
     cmd->add_option("--plot", c->plot_file, "Plot the curve and its points as SVG");
+    cmd->add_flag("--json", c->json, "Print the calibration as one JSON document (the summary goes to standard error)");
     cmd->callback([c] { run_curve(*c); });
 }
 

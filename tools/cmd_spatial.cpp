@@ -1,9 +1,12 @@
 // `calmgr spatial`: convert pixel positions into calibrated units with a
 // scale (or pixel size) and origin per axis, or a saved spatial
 // calibration; optionally save the calibration.
+#include "calmgr.hpp"
 #include "calmgr_io.h"
 #include "commands.h"
-#include "tool_common.h"
+#include "output_file.h"
+#include "output_guard.h"
+#include "parse.h"
 
 #include <cmath>
 #include <cstdio>
@@ -27,36 +30,36 @@ std::pair<double, double> per_axis(const std::string& text, const std::string& w
     return parse_pair(text, what);
 }
 
-void set(SpatialCal* cal, uint32_t code, int axis, double v, const std::string& what) {
-    if (SCalControl(cal, code, axis, 0, &v) != CAL_OK) fail(what + ": " + fmt(v) + " is not allowed (0 or NaN)");
+using calmgr::Axis;
+using Setter = void (calmgr::SpatialCalibration::*)(Axis, double);
+
+// Sets both axes, naming the option when the library refuses a value.
+void set_axes(calmgr::SpatialCalibration& cal, Setter setter, std::pair<double, double> xy, const std::string& what) {
+    for (const auto& [axis, v] : {std::pair{Axis::X, xy.first}, std::pair{Axis::Y, xy.second}}) {
+        try {
+            (cal.*setter)(axis, v);
+        } catch (const calmgr::Error&) {
+            fail(what + ": " + fmt(v) + " is not allowed (0 or NaN)");
+        }
+    }
 }
 
-ScalPtr build(const SpatialCommand& c) {
+calmgr::SpatialCalibration build(const SpatialCommand& c) {
     if (!c.cal_file.empty()) {
+        check_input_path(c.cal_file);
         char err[512];
-        ScalPtr cal(CalLoadSpatial(c.cal_file.c_str(), err, sizeof err));
-        if (!cal) fail(err);
-        return cal;
+        SpatialCal* loaded = CalLoadSpatial(c.cal_file.c_str(), err, sizeof err);
+        if (loaded == nullptr) fail(err);
+        return calmgr::SpatialCalibration(loaded);
     }
-    ScalPtr cal(SCalCreate());
-    if (!cal) fail("out of memory");
-    if (!c.scale.empty()) {
-        const auto [x, y] = per_axis(c.scale, "--scale");
-        set(cal.get(), SCAL_SET_SCALE, 0, x, "--scale");
-        set(cal.get(), SCAL_SET_SCALE, 1, y, "--scale");
-    }
-    if (!c.pixel_size.empty()) {
-        const auto [x, y] = per_axis(c.pixel_size, "--pixel-size");
-        set(cal.get(), SCAL_SET_PIXEL_SIZE, 0, x, "--pixel-size");
-        set(cal.get(), SCAL_SET_PIXEL_SIZE, 1, y, "--pixel-size");
-    }
-    if (!c.origin.empty()) {
-        const auto [x, y] = parse_pair(c.origin, "--origin");
-        set(cal.get(), SCAL_SET_ORIGIN, 0, x, "--origin");
-        set(cal.get(), SCAL_SET_ORIGIN, 1, y, "--origin");
-    }
-    if (!c.units.empty()) SCalControl(cal.get(), SCAL_SET_UNITS, 0, 0, const_cast<char*>(c.units.c_str()));
-    if (!c.name.empty()) SCalControl(cal.get(), SCAL_SET_NAME, 0, 0, const_cast<char*>(c.name.c_str()));
+    calmgr::SpatialCalibration cal;
+    if (!c.scale.empty()) set_axes(cal, &calmgr::SpatialCalibration::set_scale, per_axis(c.scale, "--scale"), "--scale");
+    if (!c.pixel_size.empty())
+        set_axes(cal, &calmgr::SpatialCalibration::set_pixel_size, per_axis(c.pixel_size, "--pixel-size"), "--pixel-size");
+    if (!c.origin.empty())
+        set_axes(cal, &calmgr::SpatialCalibration::set_origin, parse_pair(c.origin, "--origin"), "--origin");
+    if (!c.units.empty()) cal.set_units(c.units);
+    if (!c.name.empty()) cal.set_name(c.name);
     return cal;
 }
 
@@ -66,7 +69,7 @@ PixelPoint pixel(const std::string& x, const std::string& y, const std::string& 
 }
 
 void run_spatial(const SpatialCommand& c) {
-    ScalPtr cal = build(c);
+    const calmgr::SpatialCalibration cal = build(c);
     std::vector<PixelPoint> pts;
     for (const auto& p : c.pixels) {
         const auto xy = split(p, ',');
@@ -74,6 +77,7 @@ void run_spatial(const SpatialCommand& c) {
         pts.push_back(pixel(xy[0], xy[1], "pixel '" + p + "'"));
     }
     if (!c.csv.empty()) {
+        check_input_path(c.csv);
         // Positions are whole 32-bit numbers; the range is checked before
         // any conversion to an integer.
         const auto whole = [](double v) { return v >= -2147483648.0 && v <= 2147483647.0 && v == std::floor(v); };
@@ -83,15 +87,8 @@ void run_spatial(const SpatialCommand& c) {
             pts.push_back({static_cast<int32_t>(row[0]), static_cast<int32_t>(row[1])});
         }
     }
-    std::vector<RealPoint> out(pts.size());
-    // The conversion takes at most 65535 points per call.
-    for (size_t done = 0; done < pts.size(); done += 65535) {
-        const size_t n = std::min<size_t>(65535, pts.size() - done);
-        if (SCalPixToCU(cal.get(), pts.data() + done, out.data() + done, static_cast<uint32_t>(n)) != CAL_OK)
-            fail("the conversion failed");
-    }
-    char units[128];
-    SCalControl(cal.get(), SCAL_GET_UNITS, 0, 0, units);
+    const std::vector<RealPoint> out = cal.to_units(pts);
+    const std::string units = cal.units();
     std::string text = std::string("pixel_x,pixel_y,x (") + units + "),y (" + units + ")\n";
     for (size_t i = 0; i < pts.size(); ++i)
         text += std::to_string(pts[i].x) + "," + std::to_string(pts[i].y) + "," + fmt(out[i].x) + "," + fmt(out[i].y) + "\n";
@@ -104,7 +101,10 @@ void run_spatial(const SpatialCommand& c) {
         CalFreeJson(json);
     }
     if (!c.output.empty()) files.emplace_back(c.output, text);
-    write_text_files(files);
+    std::vector<std::string> inputs;
+    for (const auto& f : {c.cal_file, c.csv})
+        if (!f.empty()) inputs.push_back(f);
+    write_text_files(files, inputs);
     if (c.output.empty()) std::fputs(text.c_str(), stdout);
 }
 

@@ -1,10 +1,12 @@
-// Turning the curve options into an intensity calibration through the
-// public interface: points or an optical-density pair, a fit, the input
-// range and table size, and the options bits. Settings are made with the
-// rebuild deferred so that the table is built once, by the last control.
+// Turning the curve options into an intensity calibration through the C++
+// layer: points or an optical-density pair, a fit, the input range and
+// table size, and the options bits. Settings are made with the rebuild
+// deferred so that the table is built once, by the last control.
 #include "curve_options.h"
 
 #include "calmgr_io.h"
+#include "output_guard.h"
+#include "parse.h"
 
 #include <algorithm>
 #include <map>
@@ -12,11 +14,15 @@
 namespace tool {
 namespace {
 
+using calmgr::Rebuild;
+
 const std::map<std::string, int>& fit_names() {
     static const std::map<std::string, int> names = {
-        {"poly1", 1},  {"poly2", 2},  {"poly3", 3},  {"interp1", 4}, {"interp2", 5}, {"interp3", 6},
-        {"od", 10},    {"exp1", 11},  {"exp2", 12},  {"exp3", 13},   {"log1", 21},   {"log2", 22},
-        {"log3", 23}};
+        {"poly1", ICAL_FIT_POLY1},     {"poly2", ICAL_FIT_POLY2},     {"poly3", ICAL_FIT_POLY3},
+        {"interp1", ICAL_FIT_INTERP1}, {"interp2", ICAL_FIT_INTERP2}, {"interp3", ICAL_FIT_INTERP3},
+        {"od", ICAL_FIT_DENSITY},      {"exp1", ICAL_FIT_EXP1},       {"exp2", ICAL_FIT_EXP2},
+        {"exp3", ICAL_FIT_EXP3},       {"log1", ICAL_FIT_LOG1},       {"log2", ICAL_FIT_LOG2},
+        {"log3", ICAL_FIT_LOG3}};
     return names;
 }
 
@@ -28,6 +34,7 @@ std::vector<CalPoint> points_from(const CurveOptions& o) {
             pts.push_back({in, cal});
         }
     } else {
+        check_input_path(o.csv);
         for (const auto& row : read_csv(o.csv, 2)) pts.push_back({row[0], row[1]});
         if (pts.empty()) fail(o.csv + ": no points");
     }
@@ -40,33 +47,38 @@ std::vector<CalPoint> points_from(const CurveOptions& o) {
     return pts;
 }
 
-void control(IntensityCal* cal, uint32_t code, int32_t value, int32_t index, const void* data, const char* what) {
-    const int32_t st = ICalControl(cal, code, value, index, const_cast<void*>(data));
-    if (st == CAL_ERR_NOMEM) fail("out of memory");
-    if (st != CAL_OK) fail(std::string("the calibration refused ") + what + " (status " + std::to_string(st) + ")");
-}
-
 }  // namespace
+
+std::vector<std::string> CurveOptions::input_files() const {
+    std::vector<std::string> files;
+    if (!cal_file.empty()) files.push_back(cal_file);
+    if (!csv.empty()) files.push_back(csv);
+    return files;
+}
 
 int fit_type_from_name(const std::string& name) {
     const auto it = fit_names().find(name);
     if (it != fit_names().end()) return it->second;
     long long n = -1;
     try {
-        n = parse_int(name, "--fit", 0, 23);
+        n = parse_int(name, "--fit", 0, ICAL_FIT_LOG3);
     } catch (const ToolError&) {
         n = -1;
     }
-    if ((n >= 0 && n <= 13) || (n >= 21 && n <= 23)) return static_cast<int>(n);
+    if ((n >= ICAL_FIT_PIECEWISE && n <= ICAL_FIT_EXP3) || (n >= ICAL_FIT_LOG1 && n <= ICAL_FIT_LOG3)) return static_cast<int>(n);
     fail("--fit: unknown fit '" + name + "' (use poly1..3, interp1..3, od, exp1..3, log1..3 or 0..13, 21..23)");
 }
 
 std::string describe_fit(int t) {
-    if (t >= 1 && t <= 3) return "poly" + std::to_string(t) + ": least-squares polynomial of degree " + std::to_string(t);
-    if (t >= 4 && t <= 6) return "interp" + std::to_string(t - 3) + ": piecewise interpolation of order " + std::to_string(t - 3);
-    if (t == 10) return "od: optical density fitted to the points";
-    if (t >= 11 && t <= 13) return "exp" + std::to_string(t - 10) + ": exponential of a polynomial of degree " + std::to_string(t - 10);
-    if (t >= 21 && t <= 23) return "log" + std::to_string(t - 20) + ": -ln of a polynomial of degree " + std::to_string(t - 20) + " in e^-value";
+    if (t >= ICAL_FIT_POLY1 && t <= ICAL_FIT_POLY3)
+        return "poly" + std::to_string(t) + ": least-squares polynomial of degree " + std::to_string(t);
+    if (t >= ICAL_FIT_INTERP1 && t <= ICAL_FIT_INTERP3)
+        return "interp" + std::to_string(t - 3) + ": piecewise interpolation of order " + std::to_string(t - 3);
+    if (t == ICAL_FIT_DENSITY) return "od: optical density fitted to the points";
+    if (t >= ICAL_FIT_EXP1 && t <= ICAL_FIT_EXP3)
+        return "exp" + std::to_string(t - 10) + ": exponential of a polynomial of degree " + std::to_string(t - 10);
+    if (t >= ICAL_FIT_LOG1 && t <= ICAL_FIT_LOG3)
+        return "log" + std::to_string(t - 20) + ": -ln of a polynomial of degree " + std::to_string(t - 20) + " in e^-value";
     return std::to_string(t) + ": piecewise linear interpolation";
 }
 
@@ -87,49 +99,62 @@ void add_curve_options(CLI::App& cmd, CurveOptions& o) {
     for (auto* other : {pts, csv, fit, den, rng, siz, mon, clp, uni, nam}) cal->excludes(other);
 }
 
-IcalPtr build_curve(const CurveOptions& o) {
+calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
     if (!o.cal_file.empty()) {
+        check_input_path(o.cal_file);
         char err[512];
-        IcalPtr cal(CalLoadIntensity(o.cal_file.c_str(), err, sizeof err));
-        if (!cal) fail(err);
-        return cal;
+        IntensityCal* loaded = CalLoadIntensity(o.cal_file.c_str(), err, sizeof err);
+        if (loaded == nullptr) fail(err);
+        return calmgr::IntensityCalibration(loaded);
     }
     if (o.points.empty() && o.csv.empty() && o.density.empty())
         fail("no curve given: use --points, --csv, --density or --cal");
     const auto [range_min, range_max] = parse_pair(o.range, "--range");
     if (!(range_max > range_min)) fail("--range: the maximum must be above the minimum");
-    if (o.size < 2 || o.size > 32767) fail("--size: " + std::to_string(o.size) + " is outside 2..32767");
+    long long size = 0;
+    try {
+        size = parse_int(o.size, "--size", 2, 32767);
+    } catch (const ToolError&) {
+        fail("--size: table size must be between 2 and 32767, got '" + o.size + "'");
+    }
     const int fit = o.fit.empty() ? -1 : fit_type_from_name(o.fit);
 
-    IcalPtr cal(ICalCreate());
-    if (!cal) fail("out of memory");
-    IntensityCal* c = cal.get();
-    const int32_t defer = 1;
-    control(c, ICAL_SET_RANGE_MIN, 0, defer, &range_min, "the range");
-    control(c, ICAL_SET_RANGE_MAX, 0, defer, &range_max, "the range");
-    control(c, ICAL_SET_TABLE_SIZE, o.size, defer, nullptr, "the table size");
-    const int options = (o.monotonic ? ICAL_OPT_MONOTONIC : 0) | (o.clamp_negative ? ICAL_OPT_CLAMP_NEGATIVE : 0);
-    control(c, ICAL_SET_OPTIONS, options, defer, nullptr, "the options");
-    if (!o.units.empty()) control(c, ICAL_SET_UNITS, 0, 0, o.units.c_str(), "the units");
-    if (!o.name.empty()) control(c, ICAL_SET_NAME, 0, 0, o.name.c_str(), "the name");
+    calmgr::IntensityCalibration cal;
+    try {
+        cal.set_range(range_min, range_max, Rebuild::Deferred);
+        cal.set_table_size(static_cast<size_t>(size), Rebuild::Deferred);
+        cal.set_options(static_cast<uint16_t>((o.monotonic ? ICAL_OPT_MONOTONIC : 0) |
+                                              (o.clamp_negative ? ICAL_OPT_CLAMP_NEGATIVE : 0)),
+                        Rebuild::Deferred);
+        if (!o.units.empty()) cal.set_units(o.units);
+        if (!o.name.empty()) cal.set_name(o.name);
+    } catch (const calmgr::Error& e) {
+        fail(std::string("the calibration refused a setting: ") + e.what());
+    }
 
-    int32_t st;
     if (!o.density.empty()) {
         const auto [black, incident] = parse_pair(o.density, "--density");
         if (!(incident > black)) fail("--density: the incident level must be above the black level");
-        control(c, ICAL_SET_BLACK_LEVEL, 0, defer, &black, "the black level");
-        control(c, ICAL_SET_INCIDENT_LEVEL, 0, defer, &incident, "the incident level");
-        if (o.units.empty()) control(c, ICAL_SET_UNITS, 0, 0, "OD", "the units");
-        st = ICalControl(c, ICAL_SET_TYPE, ICAL_TYPE_DENSITY, 0, nullptr);
-    } else {
-        const auto pts = points_from(o);
-        if (fit >= 0) control(c, ICAL_SET_FIT_TYPE, fit, defer, nullptr, "the fit");
-        st = ICalControl(c, ICAL_SET_POINTS, static_cast<int32_t>(pts.size()), 0, const_cast<CalPoint*>(pts.data()));
-        if (st != CAL_OK && fit >= 11 && fit <= 13)
-            fail("--fit " + o.fit + ": needs at least two points with a positive calibrated value");
+        try {
+            cal.set_black_level(black, Rebuild::Deferred);
+            cal.set_incident_level(incident, Rebuild::Deferred);
+            if (o.units.empty()) cal.set_units("OD");
+            cal.set_type(calmgr::CalType::Density);
+        } catch (const calmgr::Error& e) {
+            fail(std::string("the density curve cannot be built from these levels: ") + e.what());
+        }
+        return cal;
     }
-    if (st == CAL_ERR_NOMEM) fail("out of memory");
-    if (st != CAL_OK) fail("the curve cannot be built from these settings (status " + std::to_string(st) + ")");
+    const auto pts = points_from(o);
+    try {
+        if (fit >= 0) cal.set_fit_type(static_cast<calmgr::Fit>(fit), Rebuild::Deferred);
+        cal.set_points(pts);
+    } catch (const calmgr::Error& e) {
+        if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
+        if (fit >= ICAL_FIT_EXP1 && fit <= ICAL_FIT_EXP3)
+            fail("--fit " + o.fit + ": needs at least two points with a positive calibrated value");
+        fail(std::string("the curve cannot be built from these settings: ") + e.what());
+    }
     return cal;
 }
 

@@ -1,12 +1,14 @@
 // The options that describe an intensity calibration on the command line,
-// shared by `curve` and `apply`, and the calibration they build.
+// shared by `curve`, `apply`, `check` and `invert`, and the calibration
+// they build.
 #pragma once
 
-#include "tool_common.h"
+#include "calmgr.hpp"
 
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <vector>
 
 namespace tool {
 
@@ -17,18 +19,22 @@ struct CurveOptions {
     std::string fit;        // fit name or number
     std::string density;    // "BLACK:INCIDENT"
     std::string range = "0:255";
-    int size = 256;
+    std::string size = "256";
     bool monotonic = false;
     bool clamp_negative = false;
     std::string units;
     std::string name;
+
+    // The files these options read (a saved calibration, a CSV file), so
+    // that no output of the command replaces them.
+    std::vector<std::string> input_files() const;
 };
 
 // Registers the options on a subcommand.
 void add_curve_options(CLI::App& cmd, CurveOptions& opts);
 
 // Builds (or loads) the calibration; every problem raises ToolError.
-IcalPtr build_curve(const CurveOptions& opts);
+calmgr::IntensityCalibration build_curve(const CurveOptions& opts);
 
 // The fit type for a name (poly1..3, interp1..3, od, exp1..3, log1..3) or
 // a number the library accepts (0..13, 21..23).

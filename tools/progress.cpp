@@ -1,5 +1,6 @@
-// Progress bar drawing: one carriage-return-updated line, redrawn only when
-// the percentage changes, cleared when the job ends.
+// Progress bar drawing: one carriage-return-updated line, redrawn only
+// when its text changes, cleared before anything else is printed and when
+// the job ends.
 #include "progress.h"
 
 #include <cstdio>
@@ -7,30 +8,36 @@
 
 namespace tool {
 namespace {
-constexpr uint64_t kMinWork = uint64_t{4} << 20;  // below ~4 Mpixel the job is quick
 constexpr int kBarWidth = 40;
 }  // namespace
 
-Progress::Progress(std::string label, uint64_t total, uint64_t work)
-    : label_(std::move(label)), total_(total), shown_(work >= kMinWork && total > 0 && ::isatty(2) == 1) {}
+Progress::Progress(bool worth_showing) : shown_(worth_showing && ::isatty(2) == 1) {}
 
-Progress::~Progress() { finish(); }
+Progress::~Progress() { clear(); }
 
-void Progress::update(uint64_t done) {
+void Progress::enable() { shown_ = shown_ || ::isatty(2) == 1; }
+
+void Progress::update(const std::string& label, double fraction) {
     if (!shown_) return;
-    const int percent = static_cast<int>(done * 100 / total_);
-    if (percent == last_percent_) return;
-    last_percent_ = percent;
+    if (!(fraction >= 0.0)) fraction = 0.0;
+    if (fraction > 1.0) fraction = 1.0;
+    const int percent = static_cast<int>(fraction * 100.0);
+    if (percent == percent_ && label == label_) return;
+    percent_ = percent;
+    label_ = label;
     const int filled = percent * kBarWidth / 100;
-    std::fprintf(stderr, "\r%s [%-*s] %3d%%", label_.c_str(), kBarWidth, std::string(static_cast<size_t>(filled), '#').c_str(), percent);
+    std::fprintf(stderr, "\r%s [%-*s] %3d%%", label.c_str(), kBarWidth, std::string(static_cast<size_t>(filled), '#').c_str(),
+                 percent);
     std::fflush(stderr);
+    drawn_ = true;
 }
 
-void Progress::finish() {
-    if (!shown_) return;
+void Progress::clear() {
+    if (!drawn_) return;
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + kBarWidth + 8, "");
     std::fflush(stderr);
-    shown_ = false;
+    drawn_ = false;
+    percent_ = -1;
 }
 
 }  // namespace tool

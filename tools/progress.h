@@ -1,5 +1,6 @@
 // A progress bar on standard error, drawn only when standard error is a
-// terminal and the job is large enough to be worth watching.
+// terminal and the job is worth watching (a batch of files, or an image
+// large enough to take a while).
 #pragma once
 
 #include <cstdint>
@@ -9,18 +10,30 @@ namespace tool {
 
 class Progress {
 public:
-    // total: the count that means done; work: a size measure (pixels)
-    // that decides whether the bar is shown at all.
-    Progress(std::string label, uint64_t total, uint64_t work);
+    // Pixels of work below which a single image is quick enough to go
+    // without a bar.
+    static constexpr uint64_t kMinWork = uint64_t{4} << 20;
+
+    explicit Progress(bool worth_showing = false);
     ~Progress();
-    void update(uint64_t done);
-    void finish();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    bool shown() const { return shown_; }
+    // Shows the bar from now on (on a terminal) once the job turns out to
+    // be worth watching.
+    void enable();
+    // Draws "label [#####     ]  45%" when the label or the whole
+    // percentage changed; fraction in 0..1.
+    void update(const std::string& label, double fraction);
+    // Clears the bar's line so that what follows starts on a clean line.
+    void clear();
 
 private:
-    std::string label_;
-    uint64_t total_;
     bool shown_;
-    int last_percent_ = -1;
+    bool drawn_ = false;
+    std::string label_;
+    int percent_ = -1;
 };
 
 }  // namespace tool

@@ -3,7 +3,7 @@
 // power of ten, and the curve is broken where the table is not finite.
 #include "svg_plot.h"
 
-#include "tool_common.h"
+#include "parse.h"
 
 #include <algorithm>
 #include <cmath>
@@ -79,12 +79,12 @@ std::string svg_plot(const CalInfo& info) {
     for (double v : info.table)
         if (std::isfinite(v)) ylo = std::min(ylo, v), yhi = std::max(yhi, v);
     for (const auto& p : info.points)
-        if (info.type == ICAL_TYPE_STANDARD && std::isfinite(p.calibrated))
+        if (info.type == calmgr::CalType::Standard && std::isfinite(p.calibrated))
             ylo = std::min(ylo, p.calibrated), yhi = std::max(yhi, p.calibrated);
     if (!std::isfinite(ylo)) ylo = 0.0, yhi = 1.0;
     double xlo = info.range_min, xhi = info.range_max;
     for (const auto& p : info.points)
-        if (info.type == ICAL_TYPE_STANDARD && std::isfinite(p.input))
+        if (info.type == calmgr::CalType::Standard && std::isfinite(p.input))
             xlo = std::min(xlo, p.input), xhi = std::max(xhi, p.input);
     const Axis ax = nice_axis(xlo, xhi), ay = nice_axis(ylo, yhi);
     const double x0 = kLeft, x1 = kWidth - kRight, y0 = kHeight - kBottom, y1 = kTop;
@@ -130,10 +130,10 @@ std::string svg_plot(const CalInfo& info) {
             continue;
         }
         if (!run.empty()) run += ' ';
-        run += px(info.grid(k)) + "," + py(v);
+        run += px(info.grid[k]) + "," + py(v);
     }
     flush();
-    if (info.type == ICAL_TYPE_STANDARD) {
+    if (info.type == calmgr::CalType::Standard) {
         s += "<g fill=\"#d62728\" stroke=\"white\">\n";
         for (const auto& p : info.points)
             if (std::isfinite(p.input) && std::isfinite(p.calibrated))

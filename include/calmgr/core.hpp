@@ -1,6 +1,6 @@
 /*
- * calmgr/core.hpp - statuses as calmgr::Error, the Span view, the enumerations
- * and lookups through any calibration handle.
+ * calmgr/core.hpp - statuses as calmgr::Error and the Span view that every
+ * buffer of the C++ layer travels in.
  * Part of the header-only C++ layer; include <calmgr.hpp>.
  */
 #ifndef CALMGR_CORE_HPP
@@ -20,6 +20,9 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+#if __cplusplus >= 202002L
+#include <span>
+#endif
 
 namespace calmgr {
 
@@ -40,16 +43,18 @@ inline const char* status_name(int32_t status) noexcept {
 }
 
 /* Thrown for every status other than CAL_OK, and with CAL_ERR_INVALID for
- * arguments this layer refuses before calling the library (mismatched
- * buffer sizes, counts beyond the C interface's 16-bit fields). */
+ * what this layer refuses before calling the library: an empty (moved-from
+ * or released) object, mismatched buffer sizes, counts beyond the C
+ * interface's 16-bit fields, empty or inverted ranges, unknown fit types.
+ * what() reads "<call or cause>: <status name> (<status>)". */
 class Error : public std::runtime_error {
 public:
     Error(int32_t status, const std::string& what)
         : std::runtime_error(what + ": " + calmgr::status_name(status) + " (" +
                              std::to_string(status) + ")"),
           status_(status) {}
-    int32_t status() const noexcept { return status_; }
-    const char* status_name() const noexcept { return calmgr::status_name(status_); }
+    [[nodiscard]] int32_t status() const noexcept { return status_; }
+    [[nodiscard]] const char* status_name() const noexcept { return calmgr::status_name(status_); }
 
 private:
     int32_t status_;
@@ -64,6 +69,9 @@ inline void require(bool ok, const char* what) {
 }
 // Counts the C controls read as signed 16-bit values.
 inline constexpr std::size_t max_count16 = 32767;
+
+template <class C>
+using remove_cvref_t = std::remove_cv_t<std::remove_reference_t<C>>;
 
 // "ICalControl(ICAL_SET_POINTS)" and the like, for error messages.
 inline std::string control_call(const char* function, uint32_t code) {
@@ -88,112 +96,6 @@ inline std::string control_call(const char* function, uint32_t code) {
         code < n ? (intensity ? ical : scal)[code] : "code " + std::to_string(code);
     return std::string(function) + "(" + name + ")";
 }
-}  // namespace detail
-
-// ---------------------------------------------------------------------------
-// Span: a contiguous view usable from C++17
-// ---------------------------------------------------------------------------
-
-template <class T>
-class Span {
-    template <class C>
-    using element_of = std::remove_pointer_t<decltype(std::data(std::declval<C&>()))>;
-    // Same rule as std::span: only qualification conversions (T from U or
-    // const U), never between element types of different representation.
-    template <class C>
-    using compatible = std::enable_if_t<
-        std::is_convertible_v<element_of<C> (*)[], T (*)[]> &&
-        !std::is_same_v<std::remove_cv_t<C>, Span>>;
-
-public:
-    using element_type = T;
-
-    constexpr Span() noexcept = default;
-    constexpr Span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
-    template <class C, class = compatible<C>>
-    constexpr Span(C&& container) noexcept  // NOLINT: implicit by design
-        : data_(std::data(container)), size_(std::size(container)) {}
-
-    constexpr T* data() const noexcept { return data_; }
-    constexpr std::size_t size() const noexcept { return size_; }
-    constexpr bool empty() const noexcept { return size_ == 0; }
-    constexpr T* begin() const noexcept { return data_; }
-    constexpr T* end() const noexcept { return data_ + size_; }
-    constexpr T& operator[](std::size_t i) const noexcept { return data_[i]; }
-    constexpr Span subspan(std::size_t offset, std::size_t count) const noexcept {
-        return Span(data_ + offset, count);
-    }
-
-private:
-    T* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-// ---------------------------------------------------------------------------
-// Enumerations
-// ---------------------------------------------------------------------------
-
-/* Whether a setter rebuilds the table at once or leaves that to a later one. */
-enum class Rebuild : int32_t { Now = 0, Deferred = 1 };
-
-enum class CalType : uint32_t {
-    Standard = ICAL_TYPE_STANDARD,
-    Density = ICAL_TYPE_DENSITY,
-    Table = ICAL_TYPE_TABLE,
-    None = ICAL_TYPE_NONE
-};
-
-/* Fit types of the standard curve (points beyond two). */
-enum class Fit : int16_t {
-    Default = 0,
-    Poly1 = 1, Poly2 = 2, Poly3 = 3,
-    Interp1 = 4, Interp2 = 5, Interp3 = 6,
-    Density = 10,
-    Exp1 = 11, Exp2 = 12, Exp3 = 13,
-    Log1 = 21, Log2 = 22, Log3 = 23
-};
-
-enum Options : uint16_t {
-    Monotonic = ICAL_OPT_MONOTONIC,
-    ClampNegative = ICAL_OPT_CLAMP_NEGATIVE
-};
-
-enum class Axis : int32_t { X = 0, Y = 1 };
-
-/* Layout of a run of samples where the element type alone does not say it. */
-enum class Layout { Plain, Rgb };
-
-namespace detail {
-template <class T> struct sample_code;
-template <> struct sample_code<uint8_t> {
-    static constexpr uint32_t plain = ICAL_SAMPLE_U8, rgb = ICAL_SAMPLE_U8_RGB;
-};
-template <> struct sample_code<uint16_t> {
-    static constexpr uint32_t plain = ICAL_SAMPLE_U16, rgb = ICAL_SAMPLE_U16_RGB;
-};
-template <> struct sample_code<float> { static constexpr uint32_t plain = ICAL_SAMPLE_F32; };
-template <> struct sample_code<double> { static constexpr uint32_t plain = ICAL_SAMPLE_F64; };
-
-template <class Out> inline constexpr uint32_t out_flag = 0;
-template <> inline constexpr uint32_t out_flag<float> = ICAL_LOOKUP_FLOAT;
-
-// Largest pixel count handed to one ICalLookupEx call; a multiple of 8 so
-// that bit-packed runs split on byte boundaries.
-inline constexpr std::size_t lookup_chunk = std::size_t{1} << 28;
-
-// Converts `pixels` pixels of `per_pixel` elements each, in chunks the
-// 32-bit count can express; per-value results do not depend on chunking.
-template <class In, class Out>
-void lookup_run(const IntensityCal* cal, uint32_t code, const In* in, std::size_t pixels,
-                std::size_t per_pixel, Out* out) {
-    for (std::size_t done = 0; done < pixels;) {
-        const std::size_t n = std::min(lookup_chunk, pixels - done);
-        check(ICalLookupEx(cal, code | out_flag<Out>, in + done * per_pixel,
-                           static_cast<uint32_t>(n), out + done * per_pixel),
-              "ICalLookupEx");
-        done += n;
-    }
-}
 
 // A zero-terminated copy of at most 127 characters, as the library stores.
 inline std::array<char, 128> c_string(std::string_view text) {
@@ -204,50 +106,88 @@ inline std::array<char, 128> c_string(std::string_view text) {
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
-// Free lookups (no calibration: values pass through unchanged)
+// Span: a contiguous view usable from C++17
 // ---------------------------------------------------------------------------
 
-/* Converts samples through `cal` (null: unchanged). out.size() must equal
- * in.size(); with Layout::Rgb (8- and 16-bit only) in.size() must be a
- * multiple of 3. */
-template <class In, class Out>
-void lookup(const IntensityCal* cal, Span<const In> in, Span<Out> out,
-            Layout layout = Layout::Plain) {
-    static_assert(std::is_same_v<Out, double> || std::is_same_v<Out, float>,
-                  "lookups write double or float");
-    detail::require(out.size() == in.size(), "lookup: output size differs from input size");
-    if (layout == Layout::Rgb) {
-        if constexpr (std::is_integral_v<In>) {
-            detail::require(in.size() % 3 == 0, "lookup: RGB input size is not a multiple of 3");
-            detail::lookup_run(cal, detail::sample_code<In>::rgb, in.data(), in.size() / 3, 3,
-                               out.data());
-            return;
-        } else {
-            throw Error(CAL_ERR_INVALID, "lookup: RGB layout needs 8- or 16-bit samples");
-        }
-    }
-    detail::lookup_run(cal, detail::sample_code<In>::plain, in.data(), in.size(), 1, out.data());
+template <class T>
+class Span;
+
+namespace detail {
+template <class C> struct is_calmgr_span : std::false_type {};
+template <class T> struct is_calmgr_span<Span<T>> : std::true_type {};
+
+template <class C> struct is_std_span : std::false_type {};
+#if __cplusplus >= 202002L
+template <class E, std::size_t N> struct is_std_span<std::span<E, N>> : std::true_type {};
+#endif
+
+// Views whose elements outlive the view itself (calmgr::Span, std::span): a
+// temporary of such a type may be written through.
+template <class C>
+constexpr bool is_view() {
+    using D = remove_cvref_t<C>;
+    return is_calmgr_span<D>::value || is_std_span<D>::value;
 }
 
-/* Bit-packed samples: `count` pixels, 8 per byte, most significant bit first.
- * packed must hold at least (count + 7) / 8 bytes, out exactly count values. */
-template <class Out>
-void lookup_bits(const IntensityCal* cal, Span<const uint8_t> packed, std::size_t count,
-                 Span<Out> out) {
-    static_assert(std::is_same_v<Out, double> || std::is_same_v<Out, float>,
-                  "lookups write double or float");
-    detail::require(packed.size() >= count / 8 + (count % 8 != 0),
-                    "lookup_bits: too few bytes for the pixel count");
-    detail::require(out.size() == count, "lookup_bits: output size differs from pixel count");
-    for (std::size_t done = 0; done < count;) {
-        const std::size_t n = std::min(detail::lookup_chunk, count - done);
-        detail::check(ICalLookupEx(cal, ICAL_SAMPLE_BITS | detail::out_flag<Out>,
-                                   packed.data() + done / 8, static_cast<uint32_t>(n),
-                                   out.data() + done),
-                      "ICalLookupEx");
-        done += n;
+// The element type of anything with std::data().
+template <class C>
+using element_of = std::remove_pointer_t<decltype(std::data(std::declval<C&>()))>;
+
+// Whether C has data() and size() with elements a Span<T> may view: only
+// qualification conversions, as std::span allows.
+template <class C, class T, class = void>
+struct is_compatible_container : std::false_type {};
+template <class C, class T>
+struct is_compatible_container<C, T, std::void_t<element_of<C>, decltype(std::size(std::declval<C&>()))>>
+    : std::bool_constant<std::is_convertible_v<element_of<C> (*)[], T (*)[]> &&
+                         !is_calmgr_span<remove_cvref_t<C>>::value> {};
+}  // namespace detail
+
+/* A pointer and a length. Converts implicitly from std::vector, std::array,
+ * C arrays and, under C++20, std::span: anything with data() and size() of
+ * a matching element type (qualification conversions only, as std::span).
+ *
+ * A Span of writable elements is an output buffer, so it binds only to an
+ * lvalue container or to a view: a temporary std::vector would take the
+ * results with it when it is destroyed at the end of the call, so
+ * `cal.lookup(in, std::vector<double>(n))` does not compile. */
+template <class T>
+class Span {
+    template <class C>
+    static constexpr bool compatible = detail::is_compatible_container<C, T>::value;
+    template <class C>
+    static constexpr bool safe_to_keep =
+        std::is_const_v<T> || std::is_lvalue_reference_v<C> || detail::is_view<C>();
+
+public:
+    using element_type = T;
+
+    constexpr Span() noexcept = default;
+    constexpr Span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    template <class C, std::enable_if_t<compatible<C> && safe_to_keep<C>, int> = 0>
+    constexpr Span(C&& container) noexcept  // NOLINT: implicit by design
+        : data_(std::data(container)), size_(std::size(container)) {}
+    /* Output buffers never bind to temporary containers (see above). */
+    template <class C, std::enable_if_t<compatible<C> && !safe_to_keep<C>, int> = 0>
+    Span(C&& temporary_container) = delete;
+    /* A read-only view of a writable one. */
+    template <class U, std::enable_if_t<std::is_same_v<const U, T> && !std::is_const_v<U>, int> = 0>
+    constexpr Span(Span<U> other) noexcept : data_(other.data()), size_(other.size()) {}
+
+    [[nodiscard]] constexpr T* data() const noexcept { return data_; }
+    [[nodiscard]] constexpr std::size_t size() const noexcept { return size_; }
+    [[nodiscard]] constexpr bool empty() const noexcept { return size_ == 0; }
+    [[nodiscard]] constexpr T* begin() const noexcept { return data_; }
+    [[nodiscard]] constexpr T* end() const noexcept { return data_ + size_; }
+    constexpr T& operator[](std::size_t i) const noexcept { return data_[i]; }
+    [[nodiscard]] constexpr Span subspan(std::size_t offset, std::size_t count) const noexcept {
+        return Span(data_ + offset, count);
     }
-}
+
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 }  // namespace calmgr
 

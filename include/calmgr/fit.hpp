@@ -5,7 +5,7 @@
 #ifndef CALMGR_FIT_HPP
 #define CALMGR_FIT_HPP
 
-#include "calmgr/core.hpp"
+#include "calmgr/types.hpp"
 
 namespace calmgr {
 
@@ -15,7 +15,7 @@ namespace calmgr {
 
 /* Fits a polynomial of `degree` (1..7) to the samples and returns its values
  * at the abscissae xs. At most 32767 samples and 32767 abscissae. */
-inline std::vector<double> polynomial_fit(Span<const RealPoint> samples, Span<const double> xs,
+[[nodiscard]] inline std::vector<double> polynomial_fit(Span<const RealPoint> samples, Span<const double> xs,
                                           int degree) {
     detail::require(samples.size() <= detail::max_count16, "polynomial_fit: more than 32767 samples");
     detail::require(xs.size() <= detail::max_count16, "polynomial_fit: more than 32767 abscissae");
@@ -33,7 +33,7 @@ inline std::vector<double> polynomial_fit(Span<const RealPoint> samples, Span<co
 
 /* As polynomial_fit, evaluated on `count` (2..32767) even steps from x_start
  * to x_end. */
-inline std::vector<double> polynomial_fit_range(Span<const RealPoint> samples, double x_start,
+[[nodiscard]] inline std::vector<double> polynomial_fit_range(Span<const RealPoint> samples, double x_start,
                                                 double x_end, std::size_t count, int degree) {
     detail::require(samples.size() <= detail::max_count16,
                     "polynomial_fit_range: more than 32767 samples");

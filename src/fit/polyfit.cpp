@@ -21,10 +21,17 @@ constexpr int32_t MAX_FIT_COEFFS = 8;
 constexpr double FIT_SIGMA = std::bit_cast<double>(UINT64_C(0x3FB999999999999A));
 static_assert(FIT_SIGMA == 0.1, "the nearest double to 0.1");
 
+// A sample's abscissa and ordinate, from either kind of point: each is read
+// through its own type, never through the other's.
+double sample_x(const RealPoint& p) { return p.x; }
+double sample_y(const RealPoint& p) { return p.y; }
+double sample_x(const CalPoint& p) { return p.input; }
+double sample_y(const CalPoint& p) { return p.calibrated; }
+
 // Fits the samples and copies coefficients 1..degree+1 (those above the
 // fitted count are 0.0) into coeffs[0..degree]. The arguments are checked.
-int32_t fit_coefficients(const RealPoint* samples, int16_t num_samples, int16_t degree,
-                         double coeffs[MAX_FIT_COEFFS]) {
+template <class Point>
+int32_t fit_coefficients(const Point* samples, int16_t num_samples, int16_t degree, double coeffs[MAX_FIT_COEFFS]) {
     const int32_t n = num_samples;
     // The first refused request stops the making; whatever was made is
     // released below.
@@ -40,8 +47,8 @@ int32_t fit_coefficients(const RealPoint* samples, int16_t num_samples, int16_t 
         // The samples are copied before anything is written, so an output
         // array may be the sample array itself.
         for (int32_t i = 1; i <= n; ++i) {
-            xs[i] = samples[i - 1].x;
-            ys[i] = samples[i - 1].y;
+            xs[i] = sample_x(samples[i - 1]);
+            ys[i] = sample_y(samples[i - 1]);
             sigmas[i] = FIT_SIGMA;
         }
         for (int32_t j = 1; j <= MAX_FIT_COEFFS; ++j) {
@@ -76,7 +83,34 @@ double evaluate(const double* coeffs, int16_t degree, double x) {
 
 bool bad_degree(int16_t degree) { return degree < 1 || degree > MAX_FIT_COEFFS - 1; }
 
+// The fit evaluated on an even grid of num_out abscissae from x_start to
+// x_end.
+template <class Point>
+int32_t fit_range(const Point* samples, int16_t num_samples, double* values, double x_start, double x_end,
+                  int16_t num_out, int16_t degree) {
+    if (samples == nullptr || num_samples <= 0 || values == nullptr || num_out < 2 || bad_degree(degree)) {
+        return FIT_ERR_ARGS;
+    }
+    double coeffs[MAX_FIT_COEFFS];
+    const int32_t status = fit_coefficients(samples, num_samples, degree, coeffs);
+    if (status != 0) return status;
+    // The abscissa is a running sum of steps, not x_start + i * step: the
+    // table builders rely on exactly these abscissae.
+    const double step = (x_end - x_start) / (num_out - 1);
+    double x = x_start;
+    for (int32_t i = 0; i < num_out; ++i) {
+        values[i] = evaluate(coeffs, degree, x);
+        x += step;
+    }
+    return 0;
+}
+
 }  // namespace
+
+int32_t PolynomialFitPointsRange(const CalPoint* points, int16_t num_points, double* values, double x_start,
+                                 double x_end, int16_t num_out, int16_t degree) {
+    return fit_range(points, num_points, values, x_start, x_end, num_out, degree);
+}
 
 int32_t PolynomialFitCoeffs(const RealPoint* samples, int16_t num_samples, double* coeffs, int16_t degree) {
     if (samples == nullptr || num_samples <= 0 || coeffs == nullptr || bad_degree(degree)) return FIT_ERR_ARGS;
@@ -103,19 +137,5 @@ extern "C" CALMGR_API int32_t PolynomialFit(const RealPoint* samples, int16_t nu
 
 extern "C" CALMGR_API int32_t PolynomialFitRange(const RealPoint* samples, int16_t num_samples, double* values,
                                                  double x_start, double x_end, int16_t num_out, int16_t degree) {
-    if (samples == nullptr || num_samples <= 0 || values == nullptr || num_out < 2 || calmgr::bad_degree(degree)) {
-        return FIT_ERR_ARGS;
-    }
-    double coeffs[calmgr::MAX_FIT_COEFFS];
-    const int32_t status = calmgr::fit_coefficients(samples, num_samples, degree, coeffs);
-    if (status != 0) return status;
-    // The abscissa is a running sum of steps, not x_start + i * step: the
-    // table builders rely on exactly these abscissae.
-    const double step = (x_end - x_start) / (num_out - 1);
-    double x = x_start;
-    for (int32_t i = 0; i < num_out; ++i) {
-        values[i] = calmgr::evaluate(coeffs, degree, x);
-        x += step;
-    }
-    return 0;
+    return calmgr::fit_range(samples, num_samples, values, x_start, x_end, num_out, degree);
 }

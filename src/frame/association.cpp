@@ -10,6 +10,10 @@ namespace {
 
 enum class Target { image, instance };
 
+// The query item that asks whether a handle may carry an intensity
+// calibration.
+constexpr int32_t kQueryIntensityCal = 1;
+
 CalImageHandle target_of(CalImageHandle image, Target target) {
     return target == Target::instance ? services().image_get_instance(image) : image;
 }
@@ -39,9 +43,9 @@ int32_t store_intensity(CalImageHandle image, Target target, int32_t tag, Intens
     if (cal != nullptr) {
         auto answer = static_cast<int32_t>(image);
         if (target == Target::instance) {
-            services().image_instance_query(image, 1, 0, 0, &answer);
+            services().image_instance_query(image, kQueryIntensityCal, 0, 0, &answer);
         } else {
-            services().image_query(image, 1, 0, 0, &answer);
+            services().image_query(image, kQueryIntensityCal, 0, 0, &answer);
         }
         if (answer == 0) return CAL_ERR_TARGET;
     }

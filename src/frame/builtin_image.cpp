@@ -7,13 +7,17 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace calmgr {
 namespace {
 
+// The flag bit that tells a zero-filled request from a plain one.
+constexpr uint32_t kZeroFillBit = CAL_MEM_ZERO & ~CAL_MEM_PLAIN;
+
 void* heap_alloc(uint32_t flags, std::size_t size) {
     if (size == 0) size = 1;  // a valid, freeable block even for empty requests
-    return (flags & 0x40u) != 0 ? std::calloc(1, size) : std::malloc(size);
+    return (flags & kZeroFillBit) != 0 ? std::calloc(1, size) : std::malloc(size);
 }
 
 void heap_free(void* block) { std::free(block); }
@@ -25,15 +29,16 @@ int32_t accept_nonzero(CalImageHandle image, int32_t, int32_t, int32_t, int32_t*
     return 0;
 }
 
-// Properties: a chained hash table keyed by (target, tag). Each node carries
-// its bytes inline after the header.
+// Properties: a chained hash table keyed by (target, tag). Each node's
+// block holds the header and, right after it, the value's bytes.
 struct PropNode {
     PropNode* next;
     CalImageHandle target;
     int32_t tag;
     uint32_t size;
-    unsigned char bytes[1];
 };
+
+unsigned char* payload(PropNode* node) { return reinterpret_cast<unsigned char*>(node) + sizeof(PropNode); }
 
 constexpr uint32_t kBuckets = 1024;
 PropNode* g_props[kBuckets];
@@ -51,18 +56,14 @@ PropNode** find_slot(CalImageHandle target, int32_t tag) {
 
 int32_t prop_set(CalImageHandle target, const void* data, uint32_t size, int32_t tag) {
     if (data == nullptr && size != 0) return CAL_ERR_INVALID;
-    auto* node = static_cast<PropNode*>(std::malloc(offsetof(PropNode, bytes) + (size ? size : 1)));
-    if (node == nullptr) return CAL_ERR_NOMEM;
-    node->target = target;
-    node->tag = tag;
-    node->size = size;
-    if (size != 0) std::memcpy(node->bytes, data, size);
+    void* block = std::malloc(sizeof(PropNode) + size);
+    if (block == nullptr) return CAL_ERR_NOMEM;
+    auto* node = new (block) PropNode{nullptr, target, tag, size};
+    if (size != 0) std::memcpy(payload(node), data, size);
     PropNode** slot = find_slot(target, tag);
     if (*slot != nullptr) {  // replace the earlier value
         node->next = (*slot)->next;
         std::free(*slot);
-    } else {
-        node->next = nullptr;
     }
     *slot = node;
     return 0;
@@ -71,7 +72,7 @@ int32_t prop_set(CalImageHandle target, const void* data, uint32_t size, int32_t
 int32_t prop_get(CalImageHandle target, int32_t tag, void* result, uint32_t size) {
     PropNode* node = *find_slot(target, tag);
     if (node == nullptr || result == nullptr) return CAL_ERR_INVALID;
-    std::memcpy(result, node->bytes, size < node->size ? size : node->size);
+    std::memcpy(result, payload(node), size < node->size ? size : node->size);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 // the old one, so a refused allocation leaves the calibration as it was.
 #include "intensity/ical.h"
 
+#include "frame/control_data.h"
 #include "frame/services.h"
 
 #include <cstring>
@@ -14,8 +15,11 @@ namespace {
 
 constexpr uint32_t kLastCode = ICAL_SET_OPTIONS;
 
-// Fit types that the table builder knows: 0..13 and 21..23.
-bool known_fit_type(int16_t t) { return (t >= 0 && t <= 13) || (t >= 21 && t <= 23); }
+// Fit types that the table builder knows: the piecewise default through the
+// exponential fits (7..9 build as the default) and the logarithmic fits.
+bool known_fit_type(int16_t t) {
+    return (t >= ICAL_FIT_PIECEWISE && t <= ICAL_FIT_EXP3) || (t >= ICAL_FIT_LOG1 && t <= ICAL_FIT_LOG3);
+}
 
 // Codes whose data pointer may be null (nothing is then written), or is not
 // used at all.
@@ -127,18 +131,6 @@ double* point_field(IntensityCal* cal, int16_t value, int32_t index) {
     const auto k = static_cast<uint16_t>(index & 0xFFFF);
     if (cal->points == nullptr || k >= cal->num_points) return nullptr;
     return value == 0 ? &cal->points[k].input : &cal->points[k].calibrated;
-}
-
-template <class T>
-int32_t put(void* data, T v) {
-    if (data != nullptr) std::memcpy(data, &v, sizeof v);
-    return CAL_OK;
-}
-
-double get_double(const void* data) {
-    double v;
-    std::memcpy(&v, data, sizeof v);
-    return v;
 }
 
 }  // namespace

@@ -5,21 +5,11 @@
 // outside the range, levels between two neighbouring grid inputs and empty or
 // inverted ranges all stay inside the table.
 #include "intensity/ical.h"
+#include "intensity/table_index.h"
 
 #include <cmath>
 
 namespace calmgr {
-namespace {
-
-// floor/ceil results, clamped to [lo, hi] with NaN going to lo, so that no
-// out-of-range double ever reaches the integer conversion.
-int32_t clamp_index(double v, int32_t lo, int32_t hi) {
-    if (!(v >= lo)) return lo;
-    if (v >= hi) return hi;
-    return static_cast<int32_t>(v);
-}
-
-}  // namespace
 
 int32_t build_density_table(IntensityCal* cal) {
     const double span = cal->incident_level - cal->black_level;

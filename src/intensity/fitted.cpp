@@ -7,31 +7,28 @@
 #include "frame/services.h"
 #include "intensity/ical.h"
 #include "intensity/piecewise.h"
+#include "intensity/table_index.h"
 
 #include <cmath>
 
 namespace calmgr {
 namespace {
 
-// The fits take the points as (x, y) samples: CalPoint and RealPoint share
-// their layout, two doubles.
-const RealPoint* as_samples(const CalPoint* points) { return reinterpret_cast<const RealPoint*>(points); }
-
 // Least-squares polynomial over the table grid. Returns the fit's status.
 int32_t fit_table(IntensityCal* cal, const CalPoint* samples, uint16_t count, int16_t degree) {
-    return PolynomialFitRange(as_samples(samples), static_cast<int16_t>(count), cal->table, cal->range_min,
-                              cal->range_max, static_cast<int16_t>(cal->table_size), degree);
+    return PolynomialFitPointsRange(samples, static_cast<int16_t>(count), cal->table, cal->range_min,
+                                    cal->range_max, static_cast<int16_t>(cal->table_size), degree);
 }
 
 // Optical density with black and incident levels from a straight-line fit
 // of the points' transmittance 10^-calibrated against their input value.
 int32_t build_density_fit(IntensityCal* cal) {
     const uint16_t n = cal->num_points;
-    CalPoint* copy = alloc_array<CalPoint>(n);
+    RealPoint* copy = alloc_array<RealPoint>(n);
     if (copy == nullptr) return CAL_ERR_NOMEM;
     for (uint16_t i = 0; i < n; ++i) copy[i] = {cal->points[i].input, std::pow(10.0, -cal->points[i].calibrated)};
     double coeffs[2] = {0.0, 0.0};
-    const int32_t fit = PolynomialFitCoeffs(as_samples(copy), static_cast<int16_t>(n), coeffs, 1);
+    const int32_t fit = PolynomialFitCoeffs(copy, static_cast<int16_t>(n), coeffs, 1);
     mem_free(copy);
     if (fit == CAL_ERR_NOMEM) return CAL_ERR_NOMEM;
 
@@ -107,10 +104,7 @@ int32_t build_logarithmic_fit(IntensityCal* cal, int16_t degree) {
 // zero and clamped into the table (NaN to entry 0).
 uint16_t grid_entry(const IntensityCal* cal, double x) {
     const double v = ((cal->table_size - 1) / (cal->range_max - cal->range_min)) * (x - cal->range_min);
-    const int32_t last = cal->table_size - 1;
-    if (!(v >= 0.0)) return 0;
-    if (v >= last) return static_cast<uint16_t>(last);
-    return static_cast<uint16_t>(v);
+    return static_cast<uint16_t>(clamp_index(v, 0, cal->table_size - 1));
 }
 
 }  // namespace
@@ -163,43 +157,52 @@ void clamp_negative(IntensityCal* cal) {
     }
 }
 
+FitModel fit_model(int16_t fit_type) {
+    // Read as an unsigned selector: negative values fall to the default.
+    const auto type = static_cast<uint16_t>(fit_type);
+    const auto from = [type](int first) { return static_cast<int16_t>(type - first + 1); };
+    switch (type) {
+        case ICAL_FIT_POLY1:
+        case ICAL_FIT_POLY2:
+        case ICAL_FIT_POLY3: return {FitKind::polynomial, from(ICAL_FIT_POLY1)};
+        case ICAL_FIT_INTERP1:
+        case ICAL_FIT_INTERP2:
+        case ICAL_FIT_INTERP3: return {FitKind::piecewise, from(ICAL_FIT_INTERP1)};
+        case ICAL_FIT_DENSITY: return {FitKind::density, 1};
+        case ICAL_FIT_EXP1:
+        case ICAL_FIT_EXP2:
+        case ICAL_FIT_EXP3: return {FitKind::exponential, from(ICAL_FIT_EXP1)};
+        case ICAL_FIT_LOG1:
+        case ICAL_FIT_LOG2:
+        case ICAL_FIT_LOG3: return {FitKind::logarithmic, from(ICAL_FIT_LOG1)};
+        default: return {FitKind::piecewise, 1};  // ICAL_FIT_PIECEWISE and every unassigned value
+    }
+}
+
 int32_t build_fitted_table(IntensityCal* cal) {
     if (cal->points == nullptr || cal->table == nullptr || cal->num_points == 0 || cal->table_size < 2)
         return CAL_ERR_INVALID;
-    const uint16_t type = static_cast<uint16_t>(cal->fit_type);
-    switch (type) {
-        case 1:
-        case 2:
-        case 3:
-            if (fit_table(cal, cal->points, cal->num_points, static_cast<int16_t>(type)) == CAL_ERR_NOMEM)
-                return CAL_ERR_NOMEM;
+    const FitModel model = fit_model(cal->fit_type);
+    switch (model.kind) {
+        case FitKind::polynomial:
+            if (fit_table(cal, cal->points, cal->num_points, model.degree) == CAL_ERR_NOMEM) return CAL_ERR_NOMEM;
             break;
-        case 4:
-        case 5:
-        case 6:
-            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size,
-                                  static_cast<int16_t>(type - 3), cal->range_min, cal->range_max);
+        case FitKind::piecewise:
+            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size, model.degree,
+                                  cal->range_min, cal->range_max);
             break;
-        case 10:
+        case FitKind::density:
             return build_density_fit(cal);  // no repairs, statistics from the density builder
-        case 11:
-        case 12:
-        case 13: {
-            const int32_t status = build_exponential_fit(cal, static_cast<int16_t>(type - 10));
+        case FitKind::exponential: {
+            const int32_t status = build_exponential_fit(cal, model.degree);
             if (status != CAL_OK) return status;
             break;
         }
-        case 21:
-        case 22:
-        case 23: {
-            const int32_t status = build_logarithmic_fit(cal, static_cast<int16_t>(type - 20));
+        case FitKind::logarithmic: {
+            const int32_t status = build_logarithmic_fit(cal, model.degree);
             if (status != CAL_OK) return status;
             break;
         }
-        default:
-            build_piecewise_table(cal->points, cal->num_points, cal->table, cal->table_size, 1, cal->range_min,
-                                  cal->range_max);
-            break;
     }
 
     // A missing repair block does not stop the build: the table is complete

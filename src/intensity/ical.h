@@ -7,6 +7,18 @@
 
 #include <cstdint>
 
+namespace calmgr {
+
+// Values of the record's direct_mode: whether integer samples index the
+// table or are interpolated in it.
+constexpr int16_t kDirectNone = 0;  // interpolate
+constexpr int16_t kDirectU8 = 1;    // 256 entries over 0..255: 8-bit samples index the table
+constexpr int16_t kDirectU16 = 2;   // 4096 entries over 0..4095: 16-bit samples index the table
+constexpr uint16_t kDirectU8Entries = 256;
+constexpr uint16_t kDirectU16Entries = 4096;
+
+}  // namespace calmgr
+
 struct IntensityCal {
     IntensityCal* next;           // link in the intensity registry
     char name[calmgr::kNameSize];
@@ -18,7 +30,7 @@ struct IntensityCal {
     int16_t fit_type;
     double black_level;
     double incident_level;
-    int16_t direct_mode;          // 0 interpolate, 1 index with u8, 2 index with u16
+    int16_t direct_mode;          // calmgr::kDirect*
     double table_min;
     double table_max;
     uint16_t table_size;
@@ -42,6 +54,15 @@ int32_t build_two_point_line(IntensityCal* cal);
 // Optical density from black_level and incident_level.
 int32_t build_density_table(IntensityCal* cal);
 
+// The curve model a fit type selects for a standard curve with other than
+// two points: its kind and its polynomial degree or interpolation order.
+enum class FitKind { piecewise, polynomial, density, exponential, logarithmic };
+struct FitModel {
+    FitKind kind;
+    int16_t degree;
+};
+FitModel fit_model(int16_t fit_type);
+
 // Table of a standard curve with other than two points, by fit_type.
 int32_t build_fitted_table(IntensityCal* cal);
 
@@ -53,7 +74,8 @@ void clamp_negative(IntensityCal* cal);
 // table_min/table_max from the table's numeric entries.
 void refresh_table_stats(IntensityCal* cal);
 
-// 1 for 256 entries over 0..255, 2 for 4096 entries over 0..4095, else 0.
+// kDirectU8 for 256 entries over 0..255, kDirectU16 for 4096 entries over
+// 0..4095, else kDirectNone.
 int16_t compute_direct_mode(const IntensityCal* cal);
 
 // Converts count values of element width 1 (u8), 2 (u16), 4 (float) or

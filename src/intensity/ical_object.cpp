@@ -25,6 +25,10 @@ int32_t recompute(IntensityCal* cal) {
         case ICAL_TYPE_DENSITY:
             return build_density_table(cal);
         case ICAL_TYPE_TABLE:
+            // No builder: the table is the caller's (or a zero-filled block
+            // when the type changed to 2), so the statistics are read from it.
+            refresh_table_stats(cal);
+            return CAL_OK;
         case ICAL_TYPE_NONE:
             return CAL_OK;
         default:
@@ -89,10 +93,10 @@ void refresh_table_stats(IntensityCal* cal) {
 }
 
 int16_t compute_direct_mode(const IntensityCal* cal) {
-    if (cal->range_min != 0.0) return 0;
-    if (cal->table_size == 256 && cal->range_max == 255.0) return 1;
-    if (cal->table_size == 4096 && cal->range_max == 4095.0) return 2;
-    return 0;
+    if (cal->range_min != 0.0) return kDirectNone;
+    if (cal->table_size == kDirectU8Entries && cal->range_max == kDirectU8Entries - 1) return kDirectU8;
+    if (cal->table_size == kDirectU16Entries && cal->range_max == kDirectU16Entries - 1) return kDirectU16;
+    return kDirectNone;
 }
 
 }  // namespace calmgr
@@ -111,7 +115,7 @@ extern "C" CALMGR_API IntensityCal* ICalCreate(void) {
     cal->range_max = 255.0;
     cal->options = 0;
     cal->num_points = 2;
-    cal->fit_type = 0;
+    cal->fit_type = ICAL_FIT_PIECEWISE;
     cal->points = alloc_array<CalPoint>(2);
     if (cal->points == nullptr) {
         mem_free(cal);
@@ -123,7 +127,7 @@ extern "C" CALMGR_API IntensityCal* ICalCreate(void) {
     cal->incident_level = 255.0;
     cal->table_min = 0.0;
     cal->table_max = 255.0;
-    cal->direct_mode = 1;
+    cal->direct_mode = kDirectU8;
     cal->attribute = 1;
     cal->table_size = kDefaultTableSize;
     cal->table = alloc_array<double>(kDefaultTableSize);

@@ -103,15 +103,15 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
 }
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    if (count < kShortRun && usable(cal) && direct(cal, 1, 256)) {
-        index_short<uint8_t>(cal->table, 255, samples, count, out, float_out);
+    if (count < kShortRun && usable(cal) && direct(cal, kDirectU8, kDirectU8Entries)) {
+        index_short<uint8_t>(cal->table, kDirectU8Entries - 1, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
     const bool nt = streamed(count, float_out ? 4 : 8);
     if (!usable(cal)) {
         (float_out ? k.u8_f : k.u8_d)(samples, out, count, nt);
-    } else if (!direct(cal, 1, 256)) {
+    } else if (!direct(cal, kDirectU8, kDirectU8Entries)) {
         if (count < kCodes8Run) {
             interpolate_lookup(cal, samples, out, count, 1, float_out);
         } else {
@@ -122,27 +122,27 @@ void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, voi
     } else if (count < kFloat8Run) {
         k.index_u8_df(cal->table, samples, out, count, nt);
     } else {
-        index_rounded<256>(k.index_u8_f, k, cal->table, samples, count, out, nt);
+        index_rounded<kDirectU8Entries>(k.index_u8_f, k, cal->table, samples, count, out, nt);
     }
 }
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    if (count < kShortRun && usable(cal) && direct(cal, 2, 4096)) {
-        index_short<uint16_t>(cal->table, 4095, samples, count, out, float_out);
+    if (count < kShortRun && usable(cal) && direct(cal, kDirectU16, kDirectU16Entries)) {
+        index_short<uint16_t>(cal->table, kDirectU16Entries - 1, samples, count, out, float_out);
         return;
     }
     const kern::Kernels& k = kern::active();
     const bool nt = streamed(count, float_out ? 4 : 8);
     if (!usable(cal)) {
         (float_out ? k.u16_f : k.u16_d)(samples, out, count, nt);
-    } else if (!direct(cal, 2, 4096)) {
+    } else if (!direct(cal, kDirectU16, kDirectU16Entries)) {
         interpolate_lookup(cal, samples, out, count, 2, float_out);
     } else if (!float_out) {
         k.index_u16_d(cal->table, samples, out, count, nt);
     } else if (count < kFloat16Run) {
         k.index_u16_df(cal->table, samples, out, count, nt);
     } else {
-        index_rounded<4096>(k.index_u16_f, k, cal->table, samples, count, out, nt);
+        index_rounded<kDirectU16Entries>(k.index_u16_f, k, cal->table, samples, count, out, nt);
     }
 }
 

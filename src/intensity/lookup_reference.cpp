@@ -145,11 +145,11 @@ void lookup_bits(const IntensityCal* cal, const void* samples, uint64_t count, v
 }
 
 void lookup_u8(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint8_t>(cal, samples, count, out, float_out, 1, 256);
+    lookup_int<uint8_t>(cal, samples, count, out, float_out, kDirectU8, kDirectU8Entries);
 }
 
 void lookup_u16(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {
-    lookup_int<uint16_t>(cal, samples, count, out, float_out, 2, 4096);
+    lookup_int<uint16_t>(cal, samples, count, out, float_out, kDirectU16, kDirectU16Entries);
 }
 
 void lookup_f32(const IntensityCal* cal, const void* samples, uint64_t count, void* out, bool float_out) {

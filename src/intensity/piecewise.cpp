@@ -6,6 +6,7 @@
 // fly and the scratch state lives in one build's locals, so a build neither
 // allocates nor sees anything left by an earlier one.
 #include "intensity/piecewise.h"
+#include "intensity/table_index.h"
 
 #include <cmath>
 
@@ -113,14 +114,6 @@ void set_extension_line(Scratch& s, double offset1, double value1, double offset
 }
 
 double eval_extension_line(const Scratch& s, double u) { return s.ext_slope * u + s.ext_intercept; }
-
-// floor/ceil results clamped into [lo, hi], NaN to lo, so that no NaN or
-// out-of-range double reaches an integer conversion.
-int32_t clamp_index(double v, int32_t lo, int32_t hi) {
-    if (!(v >= lo)) return lo;
-    if (v >= hi) return hi;
-    return static_cast<int32_t>(v);
-}
 
 void fill_line(const Scratch& s, double* table, int32_t from, int32_t to, double step) {
     for (int32_t i = from; i < to; ++i) table[i] = eval_extension_line(s, i * step);

@@ -4,25 +4,14 @@
 // setters keep pixel_area consistent with both scales.
 #include "spatial/scal.h"
 
+#include "frame/control_data.h"
+
 #include <cmath>
-#include <cstring>
 
 namespace calmgr {
 namespace {
 
 constexpr uint32_t kLastCode = SCAL_GET_NEXT;
-
-template <class T>
-int32_t put(void* data, T v) {
-    std::memcpy(data, &v, sizeof v);
-    return CAL_OK;
-}
-
-double get_double(const void* data) {
-    double v;
-    std::memcpy(&v, data, sizeof v);
-    return v;
-}
 
 // A scale of 0 (either sign) or NaN would make the conversion meaningless.
 bool usable_scale(double v) { return !(v == 0.0 || std::isnan(v)); }

@@ -20,7 +20,9 @@ TEST(SpatialOwnership, MovesTransferAndDestructionEmptiesTheRegistry) {
         SpatialCalibration s;
         SpatialCalibration t = std::move(s);
         EXPECT_FALSE(s);
-        EXPECT_THROW(s.units(), Error);
+        EXPECT_THROW((void)s.units(), Error);
+        EXPECT_THROW((void)s.to_units(PixelPoint{1, 1}), Error);
+        EXPECT_THROW(s.set_origin(Axis::X, 1.0), Error);
         SpatialCalibration u;
         u = std::move(t);
         EXPECT_EQ(calmgr::spatial_registry().size(), before + 1);

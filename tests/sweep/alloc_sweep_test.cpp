@@ -492,6 +492,30 @@ TEST_F(Sweep, RebuildUnderEveryFitType) {
     }
 }
 
+// The diagnosis asks neither allocator and changes nothing, under every fit
+// type, with both allocators refusing every request.
+TEST_F(Sweep, DiagnosisAsksNothingAndChangesNothing) {
+    for (int16_t fit : kFitTypes) {
+        SCOPED_TRACE(testing::Message() << "fit " << fit);
+        IntensityCal* cal = lib([] { return ICalCreate(); });
+        ASSERT_NE(cal, nullptr);
+        ctl(cal, ICAL_SET_POINTS, 5, 1, kFivePoints);
+        ctl(cal, ICAL_SET_FIT_TYPE, fit, 0, nullptr);
+        const ICalState before = sweep::read_state(cal);
+        const uint64_t refused = image_.refused() + heap_.refused();
+        image_.fail(Mode::FromK, 1);
+        heap_.fail(Mode::FromK, 1);
+        CalFinding findings[16];
+        uint32_t count = 0;
+        EXPECT_EQ(lib([&] { return ICalDiagnose(cal, findings, 16, &count); }), CAL_OK);
+        image_.stop();
+        heap_.stop();
+        EXPECT_EQ(image_.refused() + heap_.refused(), refused) << "the diagnosis asked for memory";
+        EXPECT_TRUE(sweep::read_state(cal) == before);
+        destroy_all();
+    }
+}
+
 TEST_F(Sweep, RebuildUnderEveryFitTypeWithTheEngineHeapRefusing) {
     for (int16_t fit : kFitTypes) {
         for (int options : {0, int{ICAL_OPT_MONOTONIC}}) {

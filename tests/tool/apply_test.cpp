@@ -64,8 +64,10 @@ void check_apply(TiffLayout layout, bool double_output, const std::string& label
         std::vector<double> expect(per_row);
         std::vector<float> expect_f(per_row);
         const uint8_t* row = layout.data.data() + y * row_bytes;
-        if (double_output) ASSERT_EQ(ICalLookupEx(cal, sample_code(layout), row, layout.width, expect.data()), CAL_OK);
-        else ASSERT_EQ(ICalLookupEx(cal, sample_code(layout) | ICAL_LOOKUP_FLOAT, row, layout.width, expect_f.data()), CAL_OK);
+        // Float codes count samples, the others pixels.
+        const auto count = static_cast<uint32_t>(layout.format == SAMPLEFORMAT_IEEEFP ? per_row : layout.width);
+        if (double_output) ASSERT_EQ(ICalLookupEx(cal, sample_code(layout), row, count, expect.data()), CAL_OK);
+        else ASSERT_EQ(ICalLookupEx(cal, sample_code(layout) | ICAL_LOOKUP_FLOAT, row, count, expect_f.data()), CAL_OK);
         for (size_t i = 0; i < per_row; ++i) {
             const double want = double_output ? expect[i] : static_cast<double>(expect_f[i]);
             if (std::memcmp(&want, &img.values[y * per_row + i], sizeof want) != 0 && mismatches++ < 5)
@@ -97,6 +99,7 @@ TEST(ApplyTiff, EverySampleLayoutInStrips) {
     check_apply(layout(3, 16), true, "RGB 16-bit, double output");
     check_apply(layout(1, 32, SAMPLEFORMAT_IEEEFP), false, "32-bit float");
     check_apply(layout(1, 64, SAMPLEFORMAT_IEEEFP), true, "64-bit float");
+    check_apply(layout(3, 32, SAMPLEFORMAT_IEEEFP), false, "RGB 32-bit float: each sample looked up");
 }
 
 TEST(ApplyTiff, TilesCompressionAndMinIsWhite) {
@@ -125,15 +128,18 @@ TEST(ApplyTiff, UnsupportedAndUnreadableInputLeaveNoOutput) {
         const char* needle;
     };
     std::vector<Case> cases;
-    cases.push_back({layout(1, 16, SAMPLEFORMAT_INT), "signed integer samples are not supported"});
+    cases.push_back({layout(1, 16, SAMPLEFORMAT_INT), "signed 16-bit integer samples are not supported"});
+    cases.push_back({layout(1, 32), "32-bit unsigned integer samples are not supported"});
     TiffLayout palette = layout(1, 8);
     palette.photometric = PHOTOMETRIC_PALETTE;
     cases.push_back({palette, "palette-colour images are not supported"});
     cases.push_back({layout(1, 12), "12-bit integer samples are not supported"});
-    TiffLayout rgba = layout(4, 8);
-    rgba.photometric = PHOTOMETRIC_RGB;
-    cases.push_back({rgba, "4 samples per pixel"});
-    cases.push_back({layout(3, 32, SAMPLEFORMAT_IEEEFP), "32-bit floating-point samples in RGB are not supported"});
+    TiffLayout lab = layout(3, 8);
+    lab.photometric = PHOTOMETRIC_CIELAB;
+    cases.push_back({lab, "CIELab images are not supported"});
+    TiffLayout cmyk = layout(4, 8);
+    cmyk.photometric = PHOTOMETRIC_SEPARATED;
+    cases.push_back({cmyk, "separated (CMYK) images are not supported"});
     for (auto& c : cases) {
         SCOPED_TRACE(c.needle);
         const auto dir = scratch("refuse");

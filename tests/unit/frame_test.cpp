@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -88,6 +90,33 @@ TEST(BuiltinImageLibrary, PropertiesAreKeptPerTargetAndTag) {
     ASSERT_NE(zeroed, nullptr);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(zeroed[i], 0);
     s.mem_free(zeroed);
+}
+
+// The store once kept each value in a one-byte array member and copied the
+// rest past it; values of every length must come back whole, and a
+// replacement of another length must not keep bytes of the old one.
+TEST(BuiltinImageLibrary, PropertyValuesOfEveryLengthAreKeptWhole) {
+    const CalImageServices& s = calmgr::builtin_services();
+    for (uint32_t size : {0u, 1u, 7u, 8u, 33u, 4096u}) {
+        std::vector<unsigned char> value(size);
+        for (uint32_t i = 0; i < size; ++i) value[i] = static_cast<unsigned char>(i * 37 + size);
+        ASSERT_EQ(s.prop_set(11, value.data(), size, -5), 0) << size;
+        std::vector<unsigned char> read(size + 8, 0xEE);
+        EXPECT_EQ(s.prop_get(11, -5, read.data(), size + 8), 0);
+        EXPECT_TRUE(std::equal(value.begin(), value.end(), read.begin())) << size;
+        for (uint32_t i = size; i < size + 8; ++i) EXPECT_EQ(read[i], 0xEE) << "written past the value";
+    }
+    const unsigned char two[2] = {9, 10};
+    ASSERT_EQ(s.prop_set(11, two, 2, -5), 0);  // shorter than the 4096 bytes before
+    unsigned char read[4] = {0, 0, 0, 0};
+    s.prop_get(11, -5, read, sizeof read);
+    EXPECT_EQ(read[0], 9);
+    EXPECT_EQ(read[1], 10);
+    EXPECT_EQ(read[2], 0);
+    unsigned char one = 0;
+    s.prop_get(11, -5, &one, 1);  // a shorter result takes the value's start
+    EXPECT_EQ(one, 9);
+    EXPECT_EQ(s.prop_remove(11, -5), 0);
 }
 
 TEST(ImageServices, IncompleteTablesAreRefused) {

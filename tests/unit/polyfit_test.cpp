@@ -183,6 +183,27 @@ TEST(PolynomialFitRange, AbscissaIsARunningSumOfSteps) {
     EXPECT_TRUE(sum_differs_from_product);
 }
 
+// The fitted-curve builder fits calibration points without reinterpreting
+// them as samples: same statuses and the same bits as the public fit over
+// (input, calibrated) pairs.
+TEST(PolynomialFitRange, CalibrationPointsFitLikeTheirSamples) {
+    const CalPoint points[] = {{0, 3.0}, {40, 17.25}, {100, 60.0}, {180, 140.5}, {255, 250.0}, {90, -1e300}};
+    RealPoint samples[6];
+    for (int i = 0; i < 6; ++i) samples[i] = {points[i].input, points[i].calibrated};
+    for (int16_t degree = 1; degree <= 3; ++degree) {
+        for (int16_t n : {int16_t{1}, int16_t{5}, int16_t{6}}) {
+            double a[256], b[256];
+            ASSERT_EQ(calmgr::PolynomialFitPointsRange(points, n, a, 0.0, 255.0, 256, degree),
+                      PolynomialFitRange(samples, n, b, 0.0, 255.0, 256, degree));
+            for (int i = 0; i < 256; ++i) ASSERT_TRUE(same_bits(a[i], b[i])) << degree << " " << n << " " << i;
+        }
+    }
+    double values[2];
+    EXPECT_EQ(calmgr::PolynomialFitPointsRange(nullptr, 3, values, 0, 1, 2, 1), FIT_ERR_ARGS);
+    EXPECT_EQ(calmgr::PolynomialFitPointsRange(points, 3, values, 0, 1, 1, 1), FIT_ERR_ARGS);
+    EXPECT_EQ(calmgr::PolynomialFitPointsRange(points, 3, values, 0, 1, 2, 8), FIT_ERR_ARGS);
+}
+
 TEST(PolynomialFitRange, DescendingAndDegenerateGrids) {
     double down[3];
     ASSERT_EQ(PolynomialFitRange(kLine, 3, down, 2.0, 0.0, 3, 1), 0);

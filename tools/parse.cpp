@@ -1,13 +1,13 @@
-// Number parsing, CSV reading and whole-file writing for the calmgr tool.
-#include "tool_common.h"
-
-#include "output_file.h"
+// Number parsing and CSV reading for the calmgr tool: every field is
+// trimmed, must be a whole finite number, and errors name the field.
+#include "parse.h"
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 namespace tool {
 namespace {
@@ -98,24 +98,9 @@ std::vector<std::vector<double>> read_csv(const std::string& path, size_t column
     return rows;
 }
 
-void write_text_files(const std::vector<std::pair<std::string, std::string>>& files) {
-    std::vector<std::unique_ptr<OutputFile>> outs;
-    for (const auto& f : files) outs.push_back(std::make_unique<OutputFile>(f.first));
-    for (size_t i = 0; i < files.size(); ++i) {
-        const std::string& path = files[i].first;
-        const std::string& text = files[i].second;
-        std::FILE* f = std::fopen(outs[i]->temp_path().c_str(), "wb");
-        if (f == nullptr) fail("cannot write " + path + ": " + std::strerror(errno));
-        const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        const int err = errno;
-        if (std::fclose(f) != 0 || !ok) fail("cannot write " + path + ": " + std::strerror(ok ? errno : err));
-    }
-    for (auto& o : outs) o->commit();
-}
-
 std::string fmt(double v) {
     char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v + 0.0);  // + 0.0: -0 becomes 0
     return std::string(buf, res.ptr);
 }
 

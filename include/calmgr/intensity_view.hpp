@@ -1,0 +1,207 @@
+/*
+ * calmgr/intensity_view.hpp - calmgr::IntensityView, a non-owning, read-only
+ * view of an intensity calibration: typed getters that check every status,
+ * a snapshot of all settings, the table's grid inputs and the lookups.
+ * Part of the header-only C++ layer; include <calmgr.hpp>.
+ */
+#ifndef CALMGR_INTENSITY_VIEW_HPP
+#define CALMGR_INTENSITY_VIEW_HPP
+
+#include "calmgr/lookup.hpp"
+
+namespace calmgr {
+
+/* Every setting of an intensity calibration, read at one moment. */
+struct IntensitySnapshot {
+    std::string name;
+    std::string units;
+    CalType type = CalType::Standard;
+    Fit fit = Fit::Piecewise;
+    Options options = Options::None;
+    Range range;
+    double table_min = 0.0;
+    double table_max = 0.0;
+    double black_level = 0.0;
+    double incident_level = 0.0;
+    int16_t attribute = 0;
+    std::vector<CalPoint> points;
+    std::vector<double> table;
+    std::vector<double> inputs;  // the input value of each table entry (table_inputs())
+};
+
+namespace detail {
+// Accepts writable contiguous ranges of double or float (the lookups'
+// output buffers); anything else leaves the overload out.
+template <class R>
+using if_output_range = std::enable_if_t<is_output<element_of<R>>, int>;
+// The sample type of a contiguous range, without its const.
+template <class R>
+using sample_of = std::remove_const_t<element_of<const R>>;
+}  // namespace detail
+
+class IntensityView {
+public:
+    /* A view of a calibration someone else owns (null is refused). The view
+     * never destroys it and must not outlive it. */
+    explicit IntensityView(const IntensityCal* cal) : cal_(cal) {
+        detail::require(cal != nullptr, "IntensityView: null handle");
+    }
+
+    /* The handle, for the C functions; const, so that it cannot be handed
+     * to IntensityCalibration::adopt_owned by accident. */
+    [[nodiscard]] const IntensityCal* get() const noexcept { return cal_; }
+    explicit operator bool() const noexcept { return cal_ != nullptr; }
+
+    [[nodiscard]] std::string name() const { return get_string(ICAL_GET_NAME); }
+    [[nodiscard]] std::string units() const { return get_string(ICAL_GET_UNITS); }
+    [[nodiscard]] CalType type() const { return static_cast<CalType>(get<uint32_t>(ICAL_GET_TYPE)); }
+    [[nodiscard]] double range_min() const { return get<double>(ICAL_GET_RANGE_MIN); }
+    [[nodiscard]] double range_max() const { return get<double>(ICAL_GET_RANGE_MAX); }
+    [[nodiscard]] Range range() const { return Range{range_min(), range_max()}; }
+    [[nodiscard]] std::size_t num_points() const { return get<uint16_t>(ICAL_GET_NUM_POINTS); }
+    [[nodiscard]] std::vector<CalPoint> points() const {
+        std::vector<CalPoint> points(num_points());
+        if (!points.empty()) control(ICAL_GET_POINTS, 0, 0, points.data());
+        return points;
+    }
+    [[nodiscard]] CalPoint point(std::size_t index) const {
+        CalPoint p{};
+        control(ICAL_GET_POINT, 0, point_index(index), &p.input);
+        control(ICAL_GET_POINT, 1, point_index(index), &p.calibrated);
+        return p;
+    }
+    [[nodiscard]] double black_level() const { return get<double>(ICAL_GET_BLACK_LEVEL); }
+    [[nodiscard]] double incident_level() const { return get<double>(ICAL_GET_INCIDENT_LEVEL); }
+    [[nodiscard]] double table_min() const { return get<double>(ICAL_GET_TABLE_MIN); }
+    [[nodiscard]] double table_max() const { return get<double>(ICAL_GET_TABLE_MAX); }
+    [[nodiscard]] std::size_t table_size() const { return get<uint16_t>(ICAL_GET_TABLE_SIZE); }
+    [[nodiscard]] std::vector<double> table() const {
+        std::vector<double> table(table_size());
+        if (!table.empty()) control(ICAL_GET_TABLE, 0, 0, table.data());
+        return table;
+    }
+    [[nodiscard]] Fit fit_type() const { return static_cast<Fit>(get<int16_t>(ICAL_GET_FIT_TYPE)); }
+    [[nodiscard]] Options options() const { return static_cast<Options>(get<uint16_t>(ICAL_GET_OPTIONS)); }
+    [[nodiscard]] int16_t attribute() const { return get<int16_t>(ICAL_GET_ATTRIBUTE); }
+
+    /* The rule by which the builder for the current settings places the
+     * table's entries on the range (see GridRule): the running sum for the
+     * two-point line, the least-squares, exponential and logarithmic fits
+     * and optical density (whose builder evaluates the entries between the
+     * levels at black_level + k * step, less than one step below these
+     * grid inputs); the product for piecewise interpolation and for a
+     * caller-supplied table. */
+    [[nodiscard]] GridRule grid_rule() const {
+        switch (type()) {
+            case CalType::Density: return GridRule::RunningSum;
+            case CalType::Standard: break;
+            default: return GridRule::Product;
+        }
+        if (num_points() == 2) return GridRule::RunningSum;
+        switch (fit_type()) {
+            case Fit::Poly1: case Fit::Poly2: case Fit::Poly3:
+            case Fit::Exp1: case Fit::Exp2: case Fit::Exp3:
+            case Fit::Log1: case Fit::Log2: case Fit::Log3:
+            case Fit::Density:
+                return GridRule::RunningSum;
+            default:
+                return GridRule::Product;
+        }
+    }
+    /* The input value of each table entry, bit for bit as the library
+     * computed it: grid_inputs(range(), table_size(), grid_rule()). Pair it
+     * with table() to list or plot the table. */
+    [[nodiscard]] std::vector<double> table_inputs() const {
+        return grid_inputs(range(), table_size(), grid_rule());
+    }
+
+    /* Every setting, the points, the table and its inputs. */
+    [[nodiscard]] IntensitySnapshot snapshot() const {
+        IntensitySnapshot s;
+        s.name = name();
+        s.units = units();
+        s.type = type();
+        s.fit = fit_type();
+        s.options = options();
+        s.range = range();
+        s.table_min = table_min();
+        s.table_max = table_max();
+        s.black_level = black_level();
+        s.incident_level = incident_level();
+        s.attribute = attribute();
+        s.points = points();
+        s.table = table();
+        s.inputs = grid_inputs(s.range, s.table.size(), grid_rule());
+        return s;
+    }
+
+    /* Lookups into a caller's buffer: `in` a contiguous range of uint8_t,
+     * uint16_t, float or double samples, `out` a writable one of double or
+     * float of the same size (an lvalue container or a view, never a
+     * temporary container). Layout::Rgb applies to 8- and 16-bit samples. */
+    template <class InRange, class OutRange, detail::if_output_range<OutRange> = 0>
+    void lookup(const InRange& in, OutRange&& out, Layout layout = Layout::Plain) const {
+        using In = detail::sample_of<InRange>;
+        using Out = detail::element_of<OutRange>;
+        Span<Out> o(std::forward<OutRange>(out));
+        calmgr::lookup<In, Out>(handle(), Span<const In>(in), o, layout);
+    }
+    /* Returning form: lookup<float>(samples) for floats, doubles by default. */
+    template <class Out = double, class InRange>
+    [[nodiscard]] std::vector<Out> lookup(const InRange& in, Layout layout = Layout::Plain) const {
+        std::vector<Out> out(std::size(in));
+        lookup(in, out, layout);
+        return out;
+    }
+    /* Bit-packed samples: count pixels, 8 per byte, most significant first. */
+    template <class OutRange, detail::if_output_range<OutRange> = 0>
+    void lookup_bits(Span<const uint8_t> packed, std::size_t count, OutRange&& out) const {
+        Span<detail::element_of<OutRange>> o(std::forward<OutRange>(out));
+        calmgr::lookup_bits(handle(), packed, count, o);
+    }
+    template <class Out = double>
+    [[nodiscard]] std::vector<Out> lookup_bits(Span<const uint8_t> packed, std::size_t count) const {
+        std::vector<Out> out(count);
+        lookup_bits(packed, count, out);
+        return out;
+    }
+
+protected:
+    IntensityView() noexcept = default;
+
+    // The handle of a calibration that is there; an empty object (moved
+    // from or released) refuses every use.
+    const IntensityCal* handle() const {
+        detail::require(cal_ != nullptr, "intensity calibration is empty (moved from or released)");
+        return cal_;
+    }
+    // ICalControl on the calibration; the getters change nothing, so the
+    // const handle may be passed on.
+    void control(uint32_t code, int32_t value, int32_t index, void* data) const {
+        const int32_t status = ICalControl(const_cast<IntensityCal*>(handle()), code, value, index, data);
+        if (status != CAL_OK) throw Error(status, detail::control_call("ICalControl", code));
+    }
+    static int32_t point_index(std::size_t index) {
+        detail::require(index <= 0xFFFF, "point index above 65535");
+        return static_cast<int32_t>(index);
+    }
+
+    const IntensityCal* cal_ = nullptr;
+
+private:
+    template <class T>
+    T get(uint32_t code) const {
+        T v{};
+        control(code, 0, 0, &v);
+        return v;
+    }
+    std::string get_string(uint32_t code) const {
+        char buffer[128] = {};
+        control(code, 0, 0, buffer);
+        return std::string(buffer, std::find(buffer, buffer + sizeof buffer, '\0'));
+    }
+};
+
+}  // namespace calmgr
+
+#endif /* CALMGR_INTENSITY_VIEW_HPP */
