@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 import ctypes
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Type, TypeVar, Union, overload
+from typing import (Any, Dict, List, Literal, Optional, Sequence, Tuple, Type, TypeVar, Union,
+                    overload)
 
 import numpy as np
 import numpy.typing as npt
@@ -23,6 +24,15 @@ Float64Array = npt.NDArray[np.float64]
 #: Single samples; a lookup of one gives one value back.
 Scalar = Union[bool, int, float, np.bool_, np.integer[Any], np.floating[Any]]
 F = TypeVar("F", np.float64, np.float32)
+GridRule = Literal["running_sum", "product"]
+
+# Fits whose builders walk the grid by a running sum (through
+# PolynomialFitRange or the density curve); the others interpolate on the
+# product grid.
+_RUNNING_SUM_FITS = frozenset([C.ICAL_FIT_POLY1, C.ICAL_FIT_POLY2, C.ICAL_FIT_POLY3,
+                               C.ICAL_FIT_DENSITY, C.ICAL_FIT_EXP1, C.ICAL_FIT_EXP2,
+                               C.ICAL_FIT_EXP3, C.ICAL_FIT_LOG1, C.ICAL_FIT_LOG2,
+                               C.ICAL_FIT_LOG3])
 
 
 class IntensityCal(Owned):
@@ -199,10 +209,11 @@ class IntensityCal(Owned):
         try:
             with cal._writing() as handle:
                 found = _changes.apply(handle, _changes.plan(handle, settings))
+            # Warnings made errors by a filter leave nothing behind either.
+            _diag.warn_findings(cal.name, found)
         except BaseException:
             cal.close()
             raise
-        _diag.warn_findings(cal.name, found)
         return cal
 
     def _adopted(self) -> None:
@@ -408,14 +419,34 @@ class IntensityCal(Owned):
 
     @property
     def grid(self) -> Float64Array:
-        """The input value of each table entry, as the library's builders
-        walk the grid: range_min, then one step of (max - min) / (size - 1)
-        added at a time. Plot ``cal.table`` against it."""
+        """The input value of each table entry, bit for bit as the library
+        computed it (see :func:`table_grid` and :attr:`grid_rule`). Plot
+        ``cal.table`` against it."""
         with self._reading() as handle:
             lo = I.get(handle, C.ICAL_GET_RANGE_MIN, ctypes.c_double)
             hi = I.get(handle, C.ICAL_GET_RANGE_MAX, ctypes.c_double)
             size = I.get(handle, C.ICAL_GET_TABLE_SIZE, ctypes.c_uint16)
-        return table_grid(lo, hi, size)
+            rule = self.grid_rule
+        return table_grid(lo, hi, size, rule)
+
+    @property
+    def grid_rule(self) -> GridRule:
+        """How this calibration's table places its entries on the range:
+        ``"running_sum"`` (x starts at range_min and grows by one step per
+        entry) for the two-point line, the least-squares, exponential,
+        logarithmic and density fits and optical density;
+        ``"product"`` (range_min + i * step) for piecewise interpolation and
+        a supplied table. The two differ in the last bits."""
+        with self._reading() as handle:
+            kind = I.get(handle, C.ICAL_GET_TYPE, ctypes.c_uint32)
+            if kind == C.ICAL_TYPE_DENSITY:
+                return "running_sum"
+            if kind != C.ICAL_TYPE_STANDARD:
+                return "product"
+            if I.get(handle, C.ICAL_GET_NUM_POINTS, ctypes.c_uint16) == 2:
+                return "running_sum"
+            fit = I.get(handle, C.ICAL_GET_FIT_TYPE, ctypes.c_int16)
+        return "running_sum" if fit in _RUNNING_SUM_FITS else "product"
 
     def _get_fit_type(self) -> int:
         """Fit type code (see :data:`calmgr.FIT_TYPES`); set by name or code."""
@@ -523,7 +554,17 @@ class IntensityCal(Owned):
     def diagnose(self) -> List[_diag.Finding]:
         """What makes this calibration's numbers untrustworthy, in a fixed
         order (range, then points, then table); empty when a careful user
-        would accept the table.
+        would accept the table. Each finding is a :class:`Finding`; printed,
+        it names its place and says what is wrong.
+
+        >>> import warnings
+        >>> with warnings.catch_warnings():  # building warns of the same findings
+        ...     warnings.simplefilter("ignore")
+        ...     cal = IntensityCal.from_points([(0, 0), (64, 1), (64, 2), (255, 3)])
+        >>> for finding in cal.diagnose():
+        ...     print(finding)
+        point 2 (64): another point has this input value but a different calibrated value; the table drops to 0 there
+        table entry 64 (0): the table turns back here, against the way the points go and further than they do
         """
         with self._reading() as handle:
             return _diag.diagnose(handle)
@@ -538,15 +579,22 @@ def _table_values(table: npt.ArrayLike) -> Float64Array:
     return values
 
 
-def table_grid(range_min: float, range_max: float, table_size: int) -> Float64Array:
-    """The input values of a table's entries exactly as the library computes
-    them: range_min, and then (max - min) / (size - 1) added entry by entry
-    (not min + i * step, which can differ in the last bit)."""
+def table_grid(range_min: float, range_max: float, table_size: int,
+               rule: GridRule = "running_sum") -> Float64Array:
+    """The input values of a table's entries exactly as the library's
+    builders compute them, with step = (max - min) / (size - 1):
+    ``"running_sum"`` starts at range_min and adds the step entry by entry;
+    ``"product"`` gives range_min + i * step."""
+    if rule not in ("running_sum", "product"):
+        raise ValueError(f"rule must be 'running_sum' or 'product', not {rule!r}")
     if table_size < 1:
         return np.zeros(0, np.float64)
-    steps = np.full(table_size, (range_max - range_min) / max(table_size - 1, 1))
+    step = (range_max - range_min) / max(table_size - 1, 1)
+    if rule == "product":
+        return range_min + np.arange(table_size, dtype=np.float64) * step
+    steps = np.full(table_size, step)
     steps[0] = range_min
-    return np.add.accumulate(steps)
+    return np.add.accumulate(steps)  # sequential: x += step, as the builders do
 
 
 @overload

@@ -265,6 +265,14 @@ def test_the_grid_is_the_one_the_library_builds_on() -> None:
         slope = (y1 - y0) / (x1 - x0)
         intercept = y0 - x0 * slope
         assert bits_equal(cal.table, slope * grid + intercept)
-        by_index = lo + np.arange(n) * ((hi - lo) / (n - 1))
+        assert cal.grid_rule == "running_sum"
+        by_index = calmgr.table_grid(lo, hi, n, "product")
         assert not bits_equal(by_index, grid)
         assert bits_equal(calmgr.table_grid(lo, hi, n), grid)
+    # Piecewise interpolation places entry i at min + i * step. Through these
+    # points it gives back its input exactly (every operation is exact).
+    with calmgr.IntensityCal.from_points([(0, 0), (512, 512), (1024, 1024)], "interp1",
+                                         range=(0, 1024), table_size=1000) as cal:
+        assert cal.grid_rule == "product"
+        assert bits_equal(cal.table, cal.grid)
+        assert not bits_equal(cal.grid, calmgr.table_grid(0, 1024, 1000))
