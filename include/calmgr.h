@@ -566,7 +566,7 @@ typedef struct CalFitReport {
  * degree + 1 samples the polynomial passes through them all: s is 0.0
  * and so are the covariance and the standard errors (no degree of freedom
  * is left to estimate them).
- *   samples      num_samples (x, y) samples (CalPoint arrays fit as well)
+ *   samples      num_samples (x, y) samples
  *   num_samples  number of samples, up to 2^31 - 1
  *   degree       1 .. 15
  *   report       receives the report

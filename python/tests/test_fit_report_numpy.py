@@ -105,18 +105,25 @@ def read_set(name: str):
     return xy[:, 0], xy[:, 1], coeffs, errors
 
 
-@pytest.mark.parametrize("name", SETS)
-def test_strd_certified_values_no_worse_than_numpy(fit_report, name):
-    x, y, coeffs, errors = read_set(name)
-    degree = len(coeffs) - 1
+def expect_no_worse(fit_report, x, y, ref_c, ref_e, least: float, noise: float) -> None:
+    """The report's coefficients and standard errors agree with the
+    reference to `least` digits at least, and to numpy's digits less
+    `noise` (where both are at the floor the doubles set, they differ by
+    rounding alone)."""
+    degree = len(ref_c) - 1
     ours_c, ours_e = fit_report(x, y, degree)
     np_c, np_e = numpy_fit(x, y, degree)
-    assert lre(ours_c, coeffs) >= 12.0
-    assert lre(ours_e, errors) >= 12.0
-    # Where numpy is also at the floor the data's rounding to double sets,
-    # the two may differ by noise; nowhere may numpy be clearly better.
-    assert lre(ours_c, coeffs) >= min(lre(np_c, coeffs), MAX_LRE) - 0.5
-    assert lre(ours_e, errors) >= min(lre(np_e, errors), MAX_LRE) - 0.5
+    for ours, theirs, ref in ((ours_c, np_c, ref_c), (ours_e, np_e, ref_e)):
+        assert lre(ours, ref) >= least
+        assert lre(ours, ref) >= min(lre(theirs, ref), MAX_LRE) - noise
+
+
+@pytest.mark.parametrize("name", SETS)
+def test_strd_certified_values_no_worse_than_numpy(fit_report, name):
+    # The certified values are those of the decimal data; the doubles read
+    # from it differ in the last bit, which costs a digit or two.
+    x, y, coeffs, errors = read_set(name)
+    expect_no_worse(fit_report, x, y, coeffs, errors, least=12.0, noise=0.5)
 
 
 def random_problems():
@@ -148,9 +155,4 @@ def random_problems():
 def test_random_problems_no_worse_than_numpy(fit_report, case):
     _, x, y, degree = case
     ref_c, ref_e = exact_fit(x, y, degree)
-    ours_c, ours_e = fit_report(x, y, degree)
-    np_c, np_e = numpy_fit(x, y, degree)
-    assert lre(ours_c, ref_c) >= 13.0
-    assert lre(ours_e, ref_e) >= 13.0
-    assert lre(ours_c, ref_c) >= min(lre(np_c, ref_c), MAX_LRE) - 0.3
-    assert lre(ours_e, ref_e) >= min(lre(np_e, ref_e), MAX_LRE) - 0.3
+    expect_no_worse(fit_report, x, y, ref_c, ref_e, least=13.0, noise=0.3)

@@ -240,6 +240,8 @@ int32_t fit_report(const FitSamples& s, int16_t degree, CalFitReport* report) {
 extern "C" CALMGR_API int32_t PolynomialFitReport(const RealPoint* samples, int32_t num_samples, int16_t degree,
                                                   CalFitReport* report) {
     if (samples == nullptr || report == nullptr || num_samples < 1) return FIT_ERR_ARGS;
-    const calmgr::FitSamples s{samples, static_cast<uint64_t>(num_samples), calmgr::SampleMap::plain};
+    calmgr::FitSamples s;
+    s.points = samples;
+    s.count = static_cast<uint64_t>(num_samples);
     return calmgr::fit_report(s, degree, report);
 }

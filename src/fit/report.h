@@ -15,24 +15,33 @@ namespace calmgr {
 // (samples with y <= 0 or NaN left out), by e^-y or by 10^-y.
 enum class SampleMap : uint8_t { plain, log_positive, exp_negative, transmittance };
 
+// The samples: (x, y) records, or a calibration's points read as (input,
+// calibrated); each through its own type.
 struct FitSamples {
-    const RealPoint* points;
-    uint64_t count;
-    SampleMap map;
+    const RealPoint* points = nullptr;
+    const CalPoint* cal_points = nullptr;
+    uint64_t count = 0;
+    SampleMap map = SampleMap::plain;
 };
 
 // Sample i through the map; false when the map leaves it out.
 inline bool sample_at(const FitSamples& s, uint64_t i, double& x, double& y) {
-    const RealPoint& p = s.points[i];
-    x = p.x;
+    double v;
+    if (s.points != nullptr) {
+        x = s.points[i].x;
+        v = s.points[i].y;
+    } else {
+        x = s.cal_points[i].input;
+        v = s.cal_points[i].calibrated;
+    }
     switch (s.map) {
-        case SampleMap::plain: y = p.y; return true;
+        case SampleMap::plain: y = v; return true;
         case SampleMap::log_positive:
-            if (!(p.y > 0.0)) return false;
-            y = std::log(p.y);
+            if (!(v > 0.0)) return false;
+            y = std::log(v);
             return true;
-        case SampleMap::exp_negative: y = std::exp(-p.y); return true;
-        case SampleMap::transmittance: y = std::pow(10.0, -p.y); return true;
+        case SampleMap::exp_negative: y = std::exp(-v); return true;
+        case SampleMap::transmittance: y = std::pow(10.0, -v); return true;
     }
     return false;
 }

@@ -13,7 +13,7 @@ namespace {
 // no least-squares fit lies behind it.
 bool fit_behind(const IntensityCal* cal, FitSamples& samples, int16_t& degree) {
     if (cal->cal_type != ICAL_TYPE_STANDARD || cal->points == nullptr || cal->num_points == 2) return false;
-    samples.points = reinterpret_cast<const RealPoint*>(cal->points);
+    samples.cal_points = cal->points;
     samples.count = cal->num_points;
     const uint16_t type = static_cast<uint16_t>(cal->fit_type);
     if (type >= 1 && type <= 3) {
