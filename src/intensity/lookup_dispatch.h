@@ -1,7 +1,8 @@
 // The part of a lookup call that does not depend on how the values are
 // converted: refusing null buffers, treating type 3 as no calibration, and
 // choosing the route and value count from the sample type code. The fast
-// routes and the reference loops share it, so both read a call alike.
+// routes, the reference loops and the policy lookups share it, so all read
+// a call alike.
 #pragma once
 
 #include "intensity/ical.h"
@@ -11,24 +12,49 @@ namespace calmgr {
 using LookupRoute = void (*)(const IntensityCal* cal, const void* samples, uint64_t count, void* out,
                              bool float_out);
 
-// count is in pixels; the RGB layouts convert three values per pixel.
+enum class Route { bits, u8, u16, f32, f64 };
+
+// The route a sample type code selects and the values it converts for
+// count pixels (three per pixel for the RGB layouts).
+struct RouteCall {
+    Route route;
+    uint64_t values;
+};
+
+inline RouteCall route_of(uint32_t type, uint64_t count) {
+    switch (type & 0xFFu) {
+        case 0: return {Route::bits, count};
+        case 1:
+        case 2: return {Route::u8, count};
+        case 3: return {Route::u8, 3 * count};
+        case 4:
+        case 6: return {Route::u16, count};
+        case 5: return {Route::f32, count};
+        case 8:
+        case 9: return {Route::u16, 3 * count};
+        default: return {Route::f64, count};  // 7 and 10..255
+    }
+}
+
+// A calibration of type 3 is no calibration for every route.
+inline const IntensityCal* calibration_of(const IntensityCal* cal) {
+    return cal != nullptr && cal->cal_type == ICAL_TYPE_NONE ? nullptr : cal;
+}
+
+// count is in pixels.
 template <LookupRoute Bits, LookupRoute U8, LookupRoute U16, LookupRoute F32, LookupRoute F64>
 int32_t dispatch_lookup(const IntensityCal* cal, uint32_t type, const void* samples, uint64_t count, void* out) {
     if (count == 0) return CAL_OK;
     if (samples == nullptr || out == nullptr) return CAL_ERR_INVALID;
-    if (cal != nullptr && cal->cal_type == ICAL_TYPE_NONE) cal = nullptr;
+    cal = calibration_of(cal);
     const bool float_out = (type & ICAL_LOOKUP_FLOAT) != 0;
-    switch (type & 0xFFu) {
-        case 0: Bits(cal, samples, count, out, float_out); break;
-        case 1:
-        case 2: U8(cal, samples, count, out, float_out); break;
-        case 3: U8(cal, samples, 3 * count, out, float_out); break;
-        case 4:
-        case 6: U16(cal, samples, count, out, float_out); break;
-        case 5: F32(cal, samples, count, out, float_out); break;
-        case 8:
-        case 9: U16(cal, samples, 3 * count, out, float_out); break;
-        default: F64(cal, samples, count, out, float_out); break;  // 7 and 10..255
+    const RouteCall call = route_of(type, count);
+    switch (call.route) {
+        case Route::bits: Bits(cal, samples, call.values, out, float_out); break;
+        case Route::u8: U8(cal, samples, call.values, out, float_out); break;
+        case Route::u16: U16(cal, samples, call.values, out, float_out); break;
+        case Route::f32: F32(cal, samples, call.values, out, float_out); break;
+        case Route::f64: F64(cal, samples, call.values, out, float_out); break;
     }
     return CAL_OK;
 }
