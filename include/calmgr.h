@@ -473,7 +473,15 @@ CALMGR_API int32_t ICalDiagnose(const IntensityCal* cal, CalFinding* findings, u
  * (static storage, never changes); "unknown finding" for other codes. */
 CALMGR_API const char* CalDiagText(uint32_t code);
 
-/* Lookups that say what fell outside the calibrated range. */
+/* Lookups that say what fell outside the calibrated range. A value is
+ * below when it is less than range_min and above when it is greater than
+ * range_max (compared as the sample widened to double); 16-bit samples past
+ * a direct 4096-entry table are above (its range ends at 4095). Nothing is
+ * outside without a usable calibration (null, type ICAL_TYPE_NONE, no table,
+ * or a range whose maximum is not above its minimum: the values pass
+ * through unchanged), and bit-packed samples are never outside. Only float
+ * and double samples can be NaN; NaN is neither below nor above. Counts
+ * are of values (three per RGB pixel). */
 typedef struct CalLookupStats {
     uint64_t below;   /* values below range_min */
     uint64_t above;   /* values above range_max (16-bit samples past a direct table included) */
@@ -482,18 +490,27 @@ typedef struct CalLookupStats {
 
 enum {
     ICAL_POLICY_CLAMP         = 0,   /* as ICalLookupEx: outside values take the table's end, NaN the first entry */
-    ICAL_POLICY_OUTSIDE_NAN   = 1,   /* values outside [range_min, range_max] give NaN */
-    ICAL_POLICY_NAN_PROPAGATE = 2    /* NaN samples give NaN (may be combined with OUTSIDE_NAN) */
+    ICAL_POLICY_OUTSIDE_NAN   = 1,   /* values below or above give NaN (the default quiet NaN) */
+    ICAL_POLICY_NAN_PROPAGATE = 2    /* NaN samples give themselves, converted to the output type
+                                        (may be combined with OUTSIDE_NAN) */
 };
 
 /* ICalLookupPolicy - ICalLookupEx with a 64-bit count, a policy for values
  * outside the calibrated range and for NaN samples, and optional counts.
  *   cal, type, samples, out   as for ICalLookupEx
  *   count    number of pixels (64-bit)
- *   policy   ICAL_POLICY_* bits
- *   stats    null, or receives the counts of values below, above and NaN
- * Returns CAL_OK; CAL_ERR_INVALID for unknown policy bits, or null samples
- * or out with a nonzero count (nothing written). */
+ *   policy   ICAL_POLICY_* bits; values the policy does not replace are
+ *            exactly ICalLookupEx's
+ *   stats    null, or receives the counts of values below, above and NaN,
+ *            whatever the policy
+ * With ICAL_POLICY_CLAMP and null stats this is ICalLookupEx itself. Counts
+ * and the NaN policies cost a pass over each cache-sized chunk of the run;
+ * nothing is allocated. out may be samples itself where ICalLookupEx allows
+ * it (equally wide samples and outputs).
+ * Returns CAL_OK (stats receives zeros for a count of 0); CAL_ERR_INVALID
+ * for unknown policy bits, null samples or out with a nonzero count, or a
+ * count whose values could not be held in memory (nothing written, stats
+ * included). */
 CALMGR_API int32_t ICalLookupPolicy(const IntensityCal* cal, uint32_t type, const void* samples,
                                     uint64_t count, void* out, uint32_t policy,
                                     CalLookupStats* stats);

@@ -14,18 +14,10 @@
 namespace calmgr {
 namespace {
 
-// From these run lengths a per-call table pays for its set-up.
-constexpr uint64_t kCodes8Run = 256;    // 256 interpolations, then indexing
-constexpr uint64_t kFloat8Run = 64;     // 256 roundings to float
-constexpr uint64_t kFloat16Run = 16384;  // 4096 roundings to float
 // Below this run length a vector kernel's call and latency (and a loop
 // the compiler vectorised for long runs) cost more than the plain loop for
 // direct tables, which then serves.
 constexpr uint64_t kShortRun = 32;
-
-bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
-    return cal->direct_mode == mode && cal->table_size == entries;
-}
 
 // Short runs on a direct table: indexing inline, with no kernel call or
 // set-up to pay for. 16-bit samples past the table take its last entry.
@@ -55,6 +47,14 @@ struct Codes {
 };
 constexpr Codes kCodes;
 
+}  // namespace
+
+void eval_codes(const kern::Kernels& k, const IntensityCal* cal, double codes[256]) {
+    k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
+}
+
+namespace {
+
 // Float output of a direct table on a long run: the table is rounded to
 // float once (on the stack, kept out of the short paths' frames) and the
 // samples index the rounded copy.
@@ -73,7 +73,7 @@ __attribute__((noinline)) void lookup_u8_by_codes(const kern::Kernels& k, const 
                                                   const void* samples, uint64_t count, void* out, bool float_out,
                                                   bool nt) {
     double codes[256];
-    k.interp_d[0](grid_of(cal), kCodes.v, codes, 256, false);
+    eval_codes(k, cal, codes);
     if (float_out) {
         index_rounded<256>(k.index_u8_f, k, codes, samples, count, out, nt);
     } else {
@@ -82,6 +82,10 @@ __attribute__((noinline)) void lookup_u8_by_codes(const kern::Kernels& k, const 
 }
 
 }  // namespace
+
+bool direct(const IntensityCal* cal, int16_t mode, uint16_t entries) {
+    return cal->direct_mode == mode && cal->table_size == entries;
+}
 
 bool usable(const IntensityCal* cal) {
     return cal != nullptr && cal->cal_type != ICAL_TYPE_NONE && cal->table != nullptr && cal->table_size >= 2 &&

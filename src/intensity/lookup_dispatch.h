@@ -1,8 +1,15 @@
 // The part of a lookup call that does not depend on how the values are
+<<<<<<< HEAD
 // converted: refusing null buffers, treating ICAL_TYPE_NONE as no
 // calibration, and choosing the route and value count from the sample type
 // code. The fast routes and the reference loops share it, so both read a
 // call alike.
+=======
+// converted: refusing null buffers, treating type 3 as no calibration, and
+// choosing the route and value count from the sample type code. The fast
+// routes, the reference loops and the policy lookups share it, so all read
+// a call alike.
+>>>>>>> diag
 #pragma once
 
 #include "intensity/ical.h"
@@ -20,13 +27,43 @@ constexpr uint64_t kRgbValues = 3;           // values per pixel of the RGB layo
 using LookupRoute = void (*)(const IntensityCal* cal, const void* samples, uint64_t count, void* out,
                              bool float_out);
 
-// count is in pixels; the RGB layouts convert three values per pixel.
+enum class Route { bits, u8, u16, f32, f64 };
+
+// The route a sample type code selects and the values it converts for
+// count pixels (three per pixel for the RGB layouts).
+struct RouteCall {
+    Route route;
+    uint64_t values;
+};
+
+inline RouteCall route_of(uint32_t type, uint64_t count) {
+    switch (type & 0xFFu) {
+        case 0: return {Route::bits, count};
+        case 1:
+        case 2: return {Route::u8, count};
+        case 3: return {Route::u8, 3 * count};
+        case 4:
+        case 6: return {Route::u16, count};
+        case 5: return {Route::f32, count};
+        case 8:
+        case 9: return {Route::u16, 3 * count};
+        default: return {Route::f64, count};  // 7 and 10..255
+    }
+}
+
+// A calibration of type 3 is no calibration for every route.
+inline const IntensityCal* calibration_of(const IntensityCal* cal) {
+    return cal != nullptr && cal->cal_type == ICAL_TYPE_NONE ? nullptr : cal;
+}
+
+// count is in pixels.
 template <LookupRoute Bits, LookupRoute U8, LookupRoute U16, LookupRoute F32, LookupRoute F64>
 int32_t dispatch_lookup(const IntensityCal* cal, uint32_t type, const void* samples, uint64_t count, void* out) {
     if (count == 0) return CAL_OK;
     if (samples == nullptr || out == nullptr) return CAL_ERR_INVALID;
-    if (cal != nullptr && cal->cal_type == ICAL_TYPE_NONE) cal = nullptr;
+    cal = calibration_of(cal);
     const bool float_out = (type & ICAL_LOOKUP_FLOAT) != 0;
+<<<<<<< HEAD
     switch (type & kSampleCodeMask) {
         case ICAL_SAMPLE_BITS: Bits(cal, samples, count, out, float_out); break;
         case ICAL_SAMPLE_U8:
@@ -38,6 +75,15 @@ int32_t dispatch_lookup(const IntensityCal* cal, uint32_t type, const void* samp
         case ICAL_SAMPLE_U16_RGB:
         case kSampleU16RgbAlias: U16(cal, samples, kRgbValues * count, out, float_out); break;
         default: F64(cal, samples, count, out, float_out); break;  // ICAL_SAMPLE_F64 and 10..255
+=======
+    const RouteCall call = route_of(type, count);
+    switch (call.route) {
+        case Route::bits: Bits(cal, samples, call.values, out, float_out); break;
+        case Route::u8: U8(cal, samples, call.values, out, float_out); break;
+        case Route::u16: U16(cal, samples, call.values, out, float_out); break;
+        case Route::f32: F32(cal, samples, call.values, out, float_out); break;
+        case Route::f64: F64(cal, samples, call.values, out, float_out); break;
+>>>>>>> diag
     }
     return CAL_OK;
 }

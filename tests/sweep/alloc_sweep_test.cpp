@@ -492,9 +492,10 @@ TEST_F(Sweep, RebuildUnderEveryFitType) {
     }
 }
 
-// The diagnosis asks neither allocator and changes nothing, under every fit
-// type, with both allocators refusing every request.
-TEST_F(Sweep, DiagnosisAsksNothingAndChangesNothing) {
+// The diagnosis and the policy lookups ask neither allocator and change
+// nothing, under every fit type, with both allocators refusing every
+// request.
+TEST_F(Sweep, DiagnosisAndPolicyLookupsAskNothingAndChangeNothing) {
     for (int16_t fit : kFitTypes) {
         SCOPED_TRACE(testing::Message() << "fit " << fit);
         IntensityCal* cal = lib([] { return ICalCreate(); });
@@ -508,9 +509,19 @@ TEST_F(Sweep, DiagnosisAsksNothingAndChangesNothing) {
         CalFinding findings[16];
         uint32_t count = 0;
         EXPECT_EQ(lib([&] { return ICalDiagnose(cal, findings, 16, &count); }), CAL_OK);
+        std::vector<double> samples(30000), out(3 * samples.size());
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = i % 7 == 0 ? NAN : static_cast<double>(i % 300) - 20.0;
+        for (uint32_t type : {1u, 3u, 4u, 5u, 7u, 7u | ICAL_LOOKUP_FLOAT}) {
+            CalLookupStats stats{};
+            EXPECT_EQ(lib([&] {
+                          return ICalLookupPolicy(cal, type, samples.data(), 10000, out.data(),
+                                                  ICAL_POLICY_OUTSIDE_NAN | ICAL_POLICY_NAN_PROPAGATE, &stats);
+                      }),
+                      CAL_OK);
+        }
         image_.stop();
         heap_.stop();
-        EXPECT_EQ(image_.refused() + heap_.refused(), refused) << "the diagnosis asked for memory";
+        EXPECT_EQ(image_.refused() + heap_.refused(), refused) << "the diagnosis or a lookup asked for memory";
         EXPECT_TRUE(sweep::read_state(cal) == before);
         destroy_all();
     }
