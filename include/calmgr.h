@@ -498,11 +498,31 @@ CALMGR_API int32_t ICalLookupPolicy(const IntensityCal* cal, uint32_t type, cons
                                     uint64_t count, void* out, uint32_t policy,
                                     CalLookupStats* stats);
 
-/* ICalInverse - calibrated values back to input values: for each value the
- * input in [range_min, range_max] whose interpolated lookup gives it.
+/* ICalInverse - calibrated values back to input values: for each value v
+ * the input x in [range_min, range_max] whose lookup of a double sample
+ * (ICalLookupEx on ICAL_SAMPLE_F64, the interpolating route) gives v.
+ * The table is read as the straight segments between neighbouring entries
+ * on its grid; on each stretch where it rises or falls, v is found on the
+ * segment that holds it and x is settled on the double whose lookup comes
+ * closest to v (on a table whose segments are not steep, within 4 ulps of
+ * the largest entry's magnitude). Direct modes play no part: doubles are
+ * always interpolated.
+ * v is unresolved (its input is NaN) when no input reaches it (v lies
+ * outside the values the table takes, is NaN, or lies only on segments
+ * next to a NaN or infinite entry) or more than one does (the table turns
+ * and reaches v on two stretches, or holds v along a flat run). The table
+ * itself decides: table_min and table_max are not consulted. A calibration
+ * of type none, without a table, or whose range is empty, inverted or not
+ * finite resolves no value.
+ *   cal         the calibration
  *   values      count calibrated values
- *   inputs      receives count input values; NaN where unresolved
+ *   count       number of values; 0 writes nothing but *unresolved
+ *   inputs      receives count input values, NaN where unresolved; may be
+ *               values itself
  *   unresolved  null, or receives the number of unresolved values
+ * Changes nothing in the calibration and allocates nothing. One monotonic
+ * table is searched through an index built per call; a table that turns
+ * more than 64 times is searched entry by entry, which is slower.
  * Returns CAL_OK; CAL_ERR_INVALID for a null cal, values or inputs with a
  * nonzero count (nothing written). */
 CALMGR_API int32_t ICalInverse(const IntensityCal* cal, const double* values, uint64_t count,

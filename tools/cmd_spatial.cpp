@@ -50,7 +50,7 @@ calmgr::SpatialCalibration build(const SpatialCommand& c) {
         char err[512];
         SpatialCal* loaded = CalLoadSpatial(c.cal_file.c_str(), err, sizeof err);
         if (loaded == nullptr) fail(err);
-        return calmgr::SpatialCalibration(loaded);
+        return calmgr::SpatialCalibration::adopt_owned(loaded);
     }
     calmgr::SpatialCalibration cal;
     if (!c.scale.empty()) set_axes(cal, &calmgr::SpatialCalibration::set_scale, per_axis(c.scale, "--scale"), "--scale");

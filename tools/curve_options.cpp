@@ -105,7 +105,7 @@ calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
         char err[512];
         IntensityCal* loaded = CalLoadIntensity(o.cal_file.c_str(), err, sizeof err);
         if (loaded == nullptr) fail(err);
-        return calmgr::IntensityCalibration(loaded);
+        return calmgr::IntensityCalibration::adopt_owned(loaded);
     }
     if (o.points.empty() && o.csv.empty() && o.density.empty())
         fail("no curve given: use --points, --csv, --density or --cal");
@@ -121,11 +121,12 @@ calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
 
     calmgr::IntensityCalibration cal;
     try {
-        cal.set_range(range_min, range_max, Rebuild::Deferred);
+        cal.set_range(calmgr::Range{range_min, range_max}, Rebuild::Deferred);
         cal.set_table_size(static_cast<size_t>(size), Rebuild::Deferred);
-        cal.set_options(static_cast<uint16_t>((o.monotonic ? ICAL_OPT_MONOTONIC : 0) |
-                                              (o.clamp_negative ? ICAL_OPT_CLAMP_NEGATIVE : 0)),
-                        Rebuild::Deferred);
+        calmgr::Options options = calmgr::Options::None;
+        if (o.monotonic) options = options | calmgr::Options::Monotonic;
+        if (o.clamp_negative) options = options | calmgr::Options::ClampNegative;
+        cal.set_options(options, Rebuild::Deferred);
         if (!o.units.empty()) cal.set_units(o.units);
         if (!o.name.empty()) cal.set_name(o.name);
     } catch (const calmgr::Error& e) {

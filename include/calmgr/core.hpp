@@ -49,15 +49,21 @@ inline const char* status_name(int32_t status) noexcept {
  * what() reads "<call or cause>: <status name> (<status>)". */
 class Error : public std::runtime_error {
 public:
-    Error(int32_t status, const std::string& what)
-        : std::runtime_error(what + ": " + calmgr::status_name(status) + " (" +
-                             std::to_string(status) + ")"),
-          status_(status) {}
+    Error(int32_t status, const std::string& cause)
+        : Error(status, cause, calmgr::status_name(status)) {}
+    /* For statuses of other calmgr libraries, with their own names. */
+    Error(int32_t status, const std::string& cause, const char* status_name)
+        : std::runtime_error(cause + ": " + status_name + " (" + std::to_string(status) + ")"),
+          cause_(cause), status_(status), status_name_(status_name) {}
     [[nodiscard]] int32_t status() const noexcept { return status_; }
-    [[nodiscard]] const char* status_name() const noexcept { return calmgr::status_name(status_); }
+    [[nodiscard]] const char* status_name() const noexcept { return status_name_; }
+    /* what() without the status: the call or the cause in words. */
+    [[nodiscard]] const std::string& cause() const noexcept { return cause_; }
 
 private:
+    std::string cause_;
     int32_t status_;
+    const char* status_name_;
 };
 
 namespace detail {

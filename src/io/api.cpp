@@ -1,5 +1,6 @@
 // The exported C functions of calmgr_io: argument checks, the error-message
 // buffer, and the boundary that turns every exception into a status.
+#include "calmgr.hpp"
 #include "calmgr_io.h"
 #include "io/documents.h"
 #include "io/files.h"
@@ -31,6 +32,10 @@ int32_t guarded(const char* source, char* err, size_t errlen, Body body) {
     } catch (const IoError& e) {
         set_message(err, errlen, std::string(source) + ": " + e.message);
         return e.status;
+    } catch (const calmgr::Error& e) {
+        // A status of the library that no routine here turned into words.
+        set_message(err, errlen, std::string(source) + ": " + e.what());
+        return e.status();
     } catch (const std::bad_alloc&) {
         set_message(err, errlen, std::string(source) + ": out of memory");
         return CAL_ERR_NOMEM;

@@ -5,12 +5,13 @@
 #include "calmgr_io.h"
 #include "io/io_error.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace calmgr::io {
@@ -20,6 +21,27 @@ constexpr long kMaxDocument = 64L << 20;  // far beyond any real calibration
 
 [[noreturn]] void file_error(const std::string& what, int err) {
     fail(CALIO_ERR_FILE, what + ": " + std::strerror(err));
+}
+
+// Creates a file beside path that did not exist before (O_EXCL: never an
+// existing file or a link planted there), with mode 0666 so that the
+// process's umask applies as to any new file, without the umask being
+// read or changed (which would race with other threads). Returns the
+// descriptor and the name, or -1 with errno set.
+int create_temporary(const std::string& path, std::string& tmp) {
+    static std::atomic<unsigned long> serial{0};
+    const auto pid = static_cast<unsigned long>(::getpid());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto ticks = static_cast<unsigned long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".tmp%lu.%lu.%lx", pid, serial++, ticks & 0xFFFFFu);
+        tmp = path + suffix;
+        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || (errno != EEXIST && errno != EINTR)) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
@@ -47,13 +69,9 @@ std::string read_file(const std::string& path) {
 void write_file_atomically(const std::string& path, const std::string& text) {
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string tmp = path + ".tmpXXXXXX";
-    const int fd = mkstemp(tmp.data());
+    std::string tmp;
+    const int fd = create_temporary(path, tmp);
     if (fd < 0) file_error("cannot write in " + dir, errno);
-    // mkstemp creates 0600; give the file the usual mode under the umask.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     size_t done = 0;
     int err = 0;
     while (done < text.size()) {

@@ -1,7 +1,9 @@
-// Intensity calibrations to and from JSON. Saving reads every setting
-// through ICalControl; loading validates the whole document first, then
-// builds a new calibration with every rebuild deferred and triggers one
-// rebuild at the end (type 2 takes its table from the document instead).
+// Intensity calibrations to and from JSON, through the C++ layer. Saving
+// reads a snapshot of every setting; loading validates the whole document
+// first, then builds a new calibration with every rebuild deferred and
+// triggers one rebuild at the end (type 2 takes its table from the
+// document instead).
+#include "calmgr.hpp"
 #include "calmgr_io.h"
 #include "io/documents.h"
 #include "io/io_error.h"
@@ -32,31 +34,6 @@ struct IntensityFields {
     std::vector<double> table;
 };
 
-// Reads one setting; ICalControl's getters do not change the calibration.
-template <typename T>
-T get(const IntensityCal* cal, uint32_t code) {
-    T v{};
-    const int32_t st = ICalControl(const_cast<IntensityCal*>(cal), code, 0, 0, &v);
-    if (st != CAL_OK) fail(st, "reading control " + std::to_string(code) + " failed with status " + std::to_string(st));
-    return v;
-}
-
-std::string get_text(const IntensityCal* cal, uint32_t code, const char* field) {
-    char buf[128] = {};
-    if (ICalControl(const_cast<IntensityCal*>(cal), code, 0, 0, buf) != CAL_OK)
-        fail(CAL_ERR_INVALID, std::string("reading ") + field + " failed");
-    buf[127] = '\0';
-    if (!is_valid_utf8(buf)) fail(CALIO_ERR_VALUE, std::string(field) + ": not valid UTF-8");
-    return buf;
-}
-
-std::string finite(double v, const std::string& field) {
-    if (!std::isfinite(v)) fail(CALIO_ERR_VALUE, field + ": not finite, cannot be saved");
-    return format_double(v);
-}
-
-bool known_fit_type(int64_t t) { return (t >= 0 && t <= 13) || (t >= 21 && t <= 23); }
-
 IntensityFields read_fields(const Json& root) {
     IntensityFields f;
     f.name = read_name(member(root, "name"), "name");
@@ -64,6 +41,9 @@ IntensityFields read_fields(const Json& root) {
     f.type = read_int(member(root, "type"), "type", 0, 3);
     f.range_min = read_finite(member(root, "range_min"), "range_min");
     f.range_max = read_finite(member(root, "range_max"), "range_max");
+    if (!(f.range_max > f.range_min))
+        fail(CALIO_ERR_FORMAT, "range_max: " + format_double(f.range_max) + " is not above range_min " +
+                                   format_double(f.range_min) + " (an empty or inverted range)");
     const bool none = f.type == ICAL_TYPE_NONE;
     f.table_size = read_int(member(root, "table_size"), "table_size", none ? 0 : 2, none ? 0 : kMaxCount);
     const Json& pts = member(root, "points");
@@ -78,8 +58,8 @@ IntensityFields read_fields(const Json& root) {
             fail(CALIO_ERR_FORMAT, field + ": expected an [input, calibrated] pair");
         f.points.push_back({read_finite(pts[i][0], field + "[0]"), read_finite(pts[i][1], field + "[1]")});
     }
-    f.fit_type = read_int(member(root, "fit_type"), "fit_type", 0, 23);
-    if (!known_fit_type(f.fit_type))
+    f.fit_type = read_int(member(root, "fit_type"), "fit_type", ICAL_FIT_PIECEWISE, ICAL_FIT_LOG3);
+    if (!calmgr::is_fit_code(f.fit_type))
         fail(CALIO_ERR_FORMAT, "fit_type: " + std::to_string(f.fit_type) + " is not a fit type (0..13, 21..23)");
     f.options = read_int(member(root, "options"), "options", 0, 0xFFFF);
     f.black_level = read_finite(member(root, "black_level"), "black_level");
@@ -100,56 +80,42 @@ IntensityFields read_fields(const Json& root) {
     return f;
 }
 
-// Owns a calibration under construction until it is handed out.
-struct Building {
-    IntensityCal* cal;
-    ~Building() { if (cal != nullptr) ICalDestroy(cal); }
-    void control(uint32_t code, int32_t value, int32_t index, const void* data, const char* field) {
-        const int32_t st = ICalControl(cal, code, value, index, const_cast<void*>(data));
-        if (st != CAL_OK)
-            fail(st == CAL_ERR_NOMEM ? int32_t{CAL_ERR_NOMEM} : int32_t{CALIO_ERR_FORMAT},
-                 std::string(field) + ": the calibration refused the value (status " + std::to_string(st) + ")");
-    }
-};
-
 }  // namespace
 
 std::string intensity_to_json(const IntensityCal* cal) {
+    const IntensitySnapshot s = IntensityView(cal).snapshot();
     ObjectWriter w;
     w.field("format", quote(kFormat));
     w.field("version", std::to_string(CALIO_FORMAT_VERSION));
-    w.field("name", quote(get_text(cal, ICAL_GET_NAME, "name")));
-    w.field("units", quote(get_text(cal, ICAL_GET_UNITS, "units")));
-    const auto type = get<uint32_t>(cal, ICAL_GET_TYPE);
-    w.field("type", std::to_string(type));
-    w.field("range_min", finite(get<double>(cal, ICAL_GET_RANGE_MIN), "range_min"));
-    w.field("range_max", finite(get<double>(cal, ICAL_GET_RANGE_MAX), "range_max"));
-    const auto table_size = get<uint16_t>(cal, ICAL_GET_TABLE_SIZE);
-    w.field("table_size", std::to_string(table_size));
-    const auto num_points = get<uint16_t>(cal, ICAL_GET_NUM_POINTS);
-    std::vector<CalPoint> points(num_points);
-    if (num_points != 0) ICalControl(const_cast<IntensityCal*>(cal), ICAL_GET_POINTS, 0, 0, points.data());
+    w.field("name", text_value(s.name, "name"));
+    w.field("units", text_value(s.units, "units"));
+    w.field("type", std::to_string(static_cast<uint32_t>(s.type)));
+    w.field("range_min", finite_number(s.range.min, "range_min"));
+    w.field("range_max", finite_number(s.range.max, "range_max"));
+    // The loader refuses such a range; saving it would write a file that
+    // cannot be read back.
+    if (!(s.range.max > s.range.min))
+        fail(CALIO_ERR_VALUE, "range_max: not above range_min (an empty or inverted range), cannot be saved");
+    w.field("table_size", std::to_string(s.table.size()));
     std::vector<std::string> items;
-    for (size_t i = 0; i < points.size(); ++i) {
+    for (size_t i = 0; i < s.points.size(); ++i) {
         const std::string field = "points[" + std::to_string(i) + "]";
         std::string pair(1, '[');
-        pair += finite(points[i].input, field + "[0]");
+        pair += finite_number(s.points[i].input, field + "[0]");
         pair += ", ";
-        pair += finite(points[i].calibrated, field + "[1]");
+        pair += finite_number(s.points[i].calibrated, field + "[1]");
         pair += ']';
         items.push_back(std::move(pair));
     }
     w.field("points", json_array(items.data(), items.size(), 1));
-    w.field("fit_type", std::to_string(get<int16_t>(cal, ICAL_GET_FIT_TYPE)));
-    w.field("options", std::to_string(get<uint16_t>(cal, ICAL_GET_OPTIONS)));
-    w.field("black_level", finite(get<double>(cal, ICAL_GET_BLACK_LEVEL), "black_level"));
-    w.field("incident_level", finite(get<double>(cal, ICAL_GET_INCIDENT_LEVEL), "incident_level"));
-    w.field("attribute", std::to_string(get<int16_t>(cal, ICAL_GET_ATTRIBUTE)));
-    if (type == ICAL_TYPE_TABLE) {
-        std::vector<double> table(table_size);
-        if (table_size != 0) ICalControl(const_cast<IntensityCal*>(cal), ICAL_GET_TABLE, 0, 0, table.data());
+    w.field("fit_type", std::to_string(static_cast<int16_t>(s.fit)));
+    w.field("options", std::to_string(static_cast<uint16_t>(s.options)));
+    w.field("black_level", finite_number(s.black_level, "black_level"));
+    w.field("incident_level", finite_number(s.incident_level, "incident_level"));
+    w.field("attribute", std::to_string(s.attribute));
+    if (s.type == CalType::Table) {
         items.clear();
-        for (double v : table) items.push_back(format_any_double(v));
+        for (double v : s.table) items.push_back(format_any_double(v));
         w.field("table", json_array(items.data(), items.size(), 8));
     }
     return w.finish();
@@ -159,39 +125,39 @@ IntensityCal* intensity_from_json(const std::string& text) {
     const Json root = parse_document(text);
     check_header(root, kFormat);
     const IntensityFields f = read_fields(root);
+    const auto type = static_cast<CalType>(f.type);
+    const Rebuild defer = Rebuild::Deferred;
 
-    Building b{ICalCreate()};
-    if (b.cal == nullptr) fail(CAL_ERR_NOMEM, "out of memory");
-    const int32_t defer = 1;
-    b.control(ICAL_SET_NAME, 0, 0, f.name.c_str(), "name");
-    b.control(ICAL_SET_UNITS, 0, 0, f.units.c_str(), "units");
-    b.control(ICAL_SET_RANGE_MIN, 0, defer, &f.range_min, "range_min");
-    b.control(ICAL_SET_RANGE_MAX, 0, defer, &f.range_max, "range_max");
-    b.control(ICAL_SET_BLACK_LEVEL, 0, defer, &f.black_level, "black_level");
-    b.control(ICAL_SET_INCIDENT_LEVEL, 0, defer, &f.incident_level, "incident_level");
-    b.control(ICAL_SET_OPTIONS, static_cast<int32_t>(f.options), defer, nullptr, "options");
-    b.control(ICAL_SET_FIT_TYPE, static_cast<int32_t>(f.fit_type), defer, nullptr, "fit_type");
-    b.control(ICAL_SET_ATTRIBUTE, static_cast<int32_t>(f.attribute), 0, nullptr, "attribute");
-    if (f.type == ICAL_TYPE_NONE) {
-        b.control(ICAL_SET_TYPE, ICAL_TYPE_NONE, 0, nullptr, "type");
+    auto cal = new_calibration<IntensityCalibration>();
+    set_field("name", [&] { cal.set_name(f.name); });
+    set_field("units", [&] { cal.set_units(f.units); });
+    set_field("range_min", [&] { cal.set_range_min(f.range_min, defer); });
+    set_field("range_max", [&] { cal.set_range_max(f.range_max, defer); });
+    set_field("black_level", [&] { cal.set_black_level(f.black_level, defer); });
+    set_field("incident_level", [&] { cal.set_incident_level(f.incident_level, defer); });
+    set_field("options", [&] { cal.set_options(static_cast<Options>(f.options), defer); });
+    set_field("fit_type", [&] { cal.set_fit_type(static_cast<Fit>(f.fit_type), defer); });
+    set_field("attribute", [&] { cal.set_attribute(static_cast<int16_t>(f.attribute)); });
+    if (type == CalType::None) {
+        set_field("type", [&] { cal.set_type(CalType::None); });
     } else {
-        b.control(ICAL_SET_TYPE, static_cast<int32_t>(f.type), defer, nullptr, "type");
-        b.control(ICAL_SET_POINTS, static_cast<int32_t>(f.points.size()), defer, f.points.data(), "points");
-        if (f.type == ICAL_TYPE_TABLE) {
-            b.control(ICAL_SET_TABLE, static_cast<int32_t>(f.table.size()), 0, f.table.data(), "table");
+        set_field("type", [&] { cal.set_type(type, defer); });
+        set_field("points", [&] { cal.set_points(f.points, defer); });
+        if (type == CalType::Table) {
+            set_field("table", [&] { cal.set_table(f.table); });
         } else {
-            b.control(ICAL_SET_TABLE_SIZE, static_cast<int32_t>(f.table_size), defer, nullptr, "table_size");
+            set_field("table_size", [&] { cal.set_table_size(static_cast<size_t>(f.table_size), defer); });
             // One rebuild from all the settings above.
-            const int32_t st = ICalControl(b.cal, ICAL_SET_TYPE, static_cast<int32_t>(f.type), 0, nullptr);
-            if (st != CAL_OK)
-                fail(st == CAL_ERR_NOMEM ? int32_t{CAL_ERR_NOMEM} : int32_t{CALIO_ERR_FORMAT},
-                     "the table cannot be built from these settings (status " + std::to_string(st) +
+            try {
+                cal.set_type(type);
+            } catch (const Error& e) {
+                fail(e.status() == CAL_ERR_NOMEM ? int32_t{CAL_ERR_NOMEM} : int32_t{CALIO_ERR_FORMAT},
+                     "the table cannot be built from these settings (status " + std::to_string(e.status()) +
                          "): check fit_type, points, black_level and incident_level");
+            }
         }
     }
-    IntensityCal* cal = b.cal;
-    b.cal = nullptr;
-    return cal;
+    return cal.release();
 }
 
 }  // namespace calmgr::io

@@ -2,6 +2,9 @@
 // and a layout with one field per line.
 #include "io/json_write.h"
 
+#include "calmgr_io.h"
+#include "io/io_error.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -70,6 +73,16 @@ std::string quote(std::string_view text) {
         }
     }
     return out + "\"";
+}
+
+std::string finite_number(double v, const std::string& field) {
+    if (!std::isfinite(v)) fail(CALIO_ERR_VALUE, field + ": not finite, cannot be saved");
+    return format_double(v);
+}
+
+std::string text_value(std::string_view text, const char* field) {
+    if (!is_valid_utf8(text)) fail(CALIO_ERR_VALUE, std::string(field) + ": not valid UTF-8");
+    return quote(text);
 }
 
 void ObjectWriter::field(std::string_view key, const std::string& json_value) {

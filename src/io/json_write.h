@@ -24,6 +24,14 @@ std::string quote(std::string_view text);
 
 bool is_valid_utf8(std::string_view text);
 
+// The saved form of a field that must be finite; anything else fails with
+// CALIO_ERR_VALUE ("field: not finite, cannot be saved").
+std::string finite_number(double v, const std::string& field);
+
+// The saved form of a name or unit; text that is not UTF-8 fails with
+// CALIO_ERR_VALUE ("field: not valid UTF-8").
+std::string text_value(std::string_view text, const char* field);
+
 // Collects "key": value lines of one object and closes it.
 class ObjectWriter {
 public:

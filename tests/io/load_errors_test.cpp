@@ -155,6 +155,16 @@ TEST(LoadErrors, InconsistentOrOutOfRangeSettings) {
     doc = valid_intensity();
     doc["units"] = std::string("a\0b", 3);
     expect_refused(doc.dump(), "units: contains a zero byte");
+    // Ranges on which every lookup would pass values through.
+    doc = valid_intensity();
+    doc["range_max"] = 0.0;
+    expect_refused(doc.dump(), "range_max: 0.0 is not above range_min 0.0");
+    doc = valid_intensity();
+    doc["range_min"] = 300.5;
+    expect_refused(doc.dump(), "range_max: 255.0 is not above range_min 300.5");
+    doc = valid_table();
+    doc["range_max"] = -1.0;
+    expect_refused(doc.dump(), "range_max: -1.0 is not above range_min 0.0");
     // Optical density whose levels cannot build a table.
     doc = valid_intensity();
     doc["type"] = 1;
@@ -206,6 +216,15 @@ TEST(FileErrors, MissingFileDirectoryAndUnsavableValues) {
     EXPECT_NE(std::string(err).find("range_max: not finite"), std::string::npos) << err;
     EXPECT_EQ(std::filesystem::file_size(keep), size_before);
     EXPECT_EQ(CalSaveIntensity(cal, (dir / "new.json").c_str(), err, sizeof err), CALIO_ERR_VALUE);
+    EXPECT_EQ(dir_entries(dir), std::vector<std::string>{"keep.json"});
+    // Nor an inverted or empty one, which could not be loaded again.
+    for (double max : {-1.0, 0.0}) {
+        ICalControl(cal, ICAL_SET_RANGE_MAX, 0, 1, &max);
+        EXPECT_EQ(CalSaveIntensity(cal, keep.c_str(), err, sizeof err), CALIO_ERR_VALUE);
+        EXPECT_NE(std::string(err).find("range_max: not above range_min"), std::string::npos) << err;
+        EXPECT_EQ(CalIntensityToJson(cal, err, sizeof err), nullptr);
+    }
+    EXPECT_EQ(std::filesystem::file_size(keep), size_before);
     EXPECT_EQ(dir_entries(dir), std::vector<std::string>{"keep.json"});
 
     // A truncated file on disk.
