@@ -10,7 +10,7 @@
 #endif
 
 #include "intensity/lookup.h"
-#include "intensity/lookup_reference.h"
+#include "support/lookup_reference.h"
 
 #include <benchmark/benchmark.h>
 

@@ -25,9 +25,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Stretches kept on the stack; a table that turns more often is searched
 // segment by segment.
 constexpr uint32_t kMaxStretches = 64;
-// Buckets of the per-call index of a monotonic table, and the run length
-// from which building it pays.
-constexpr uint32_t kMaxBuckets = 1024;
+// Buckets of the per-call index of a monotonic table (32 KiB of stack),
+// and the run length from which building it pays.
+constexpr uint32_t kMaxBuckets = 16384;
 constexpr uint64_t kIndexedRun = 256;
 // Steps of one ulp the settling walk may take.
 constexpr int kMaxSettleSteps = 64;
@@ -59,7 +59,7 @@ double next_down(double x) { return -next_up(-x); }
 
 // (v - a) / (b - a) for v between a and b, halving first where the
 // differences would overflow.
-double fraction(double a, double b, double v) {
+inline double fraction(double a, double b, double v) {
     const double d = b - a, e = v - a;
     if (std::isfinite(d) && std::isfinite(e)) return e / d;
     return (0.5 * v - 0.5 * a) / (0.5 * b - 0.5 * a);
@@ -158,7 +158,7 @@ bool solve_segments(const double* t, uint32_t entries, double v, Hit& hit) {
 }
 
 // Input value at a grid position, inside the range.
-double input_at(const Grid& g, double step, double pos) {
+inline double input_at(const Grid& g, double step, double pos) {
     if (pos <= 0.0) return g.lo;
     if (pos >= g.last_t) return g.hi;
     const double x = g.lo + pos * step;
@@ -172,34 +172,19 @@ double miss(const Grid& g, double x, double v) {
     return std::isnan(e) ? INFINITY : e;
 }
 
-// Moves x to the input whose forward lookup comes closest to v: a Newton
-// step, then single ulps while the lookup comes closer, first in the
+// The input near x whose forward lookup comes closest to v, given the
+// lookup r at x: single ulps while the lookup comes closer, in the
 // direction the curve's slope says. Rounding can repeat a lookup value for
 // a few neighbouring inputs, so up to kMaxTies equal steps are walked
 // through before a direction is given up: no input within kMaxTies ulps of
-// the result comes closer.
-double settle(const Grid& g, double x, double v, bool rising) {
-    double r = kern::interp_one(g, x);
-    if (r == v) return x;
+// the result comes closer. On a monotonic table the other direction can
+// only lead away; elsewhere (near a turn, or from a NaN lookup) it is
+// tried as well.
+[[gnu::noinline]] double polish(const Grid& g, double x, double v, double r, bool rising, bool monotonic) {
     double err = std::isnan(r) ? INFINITY : std::fabs(r - v);
-    // One Newton step along the segment the lookup used first: where the
-    // curve is flat enough for its rounding to hold a value over several
-    // inputs, it lands near the right one at once.
-    const double t = (x - g.lo) * g.scale;
-    const uint32_t i = t < g.last_t - 1.0 ? static_cast<uint32_t>(t) : g.last - 1;
-    const double dx = (v - r) / ((g.table[i + 1] - g.table[i]) * g.scale);
-    const double x1 = x + dx;
-    if (x1 != x && x1 >= g.lo && x1 <= g.hi) {
-        const double r1 = kern::interp_one(g, x1);
-        if (std::fabs(r1 - v) < err) {
-            x = x1;
-            r = r1;
-            err = std::fabs(r1 - v);
-            if (err == 0.0) return x;
-        }
-    }
     const bool up_first = (r < v) == rising;
-    for (int pass = 0; pass < 2; ++pass) {
+    const int passes = monotonic && !std::isnan(r) ? 1 : 2;
+    for (int pass = 0; pass < passes; ++pass) {
         const bool up = (pass == 0) == up_first;
         double best = x, y = x;
         int ties = 0;
@@ -221,6 +206,11 @@ double settle(const Grid& g, double x, double v, bool rising) {
     return x;
 }
 
+inline double settle(const Grid& g, double x, double v, bool rising, bool monotonic) {
+    const double r = kern::interp_one(g, x);
+    return r == v ? x : polish(g, x, v, r, rising, monotonic);
+}
+
 // Bucket of v in the per-call index of a monotonic table: monotonic in v,
 // so the segments of one bucket lie between its index entry and the next.
 template <bool Rising>
@@ -232,28 +222,36 @@ uint32_t bucket(double v, double t0, double inv, uint32_t last_bucket) {
 // A table that rises (or falls) over its whole length: every value between
 // its ends is reached exactly once.
 template <bool Rising>
-uint64_t invert_monotonic(const Grid& g, double step, const double* values, uint64_t count, double* inputs) {
+[[gnu::noinline]] uint64_t invert_monotonic(const Grid& grid, double step, const double* values, uint64_t count, double* inputs) {
+    // A local copy: the stores to inputs cannot alias it, so its fields
+    // stay in registers.
+    const Grid g = grid;
     const double* t = g.table;
     const uint32_t segments = g.last;
     const double t0 = t[0], tn = t[segments];
     const double lo = Rising ? t0 : tn, hi = Rising ? tn : t0;
 
-    uint32_t index[kMaxBuckets + 1];
+    // Differences of values within a finite span cannot overflow.
+    const bool finite_span = hi - lo <= DBL_MAX;
+    uint16_t index[kMaxBuckets + 1];  // segments fit: a table has at most 65535 entries
     uint32_t buckets = 1;
     double inv = 0.0;
     if (count >= kIndexedRun && segments >= 16) {
-        buckets = segments < kMaxBuckets ? segments : kMaxBuckets;
+        // Four buckets a segment leave mostly one segment to each; fewer
+        // for a short run, which would not pay for building them.
+        buckets = 4 * segments < kMaxBuckets ? 4 * segments : kMaxBuckets;
+        if (count < buckets) buckets = static_cast<uint32_t>(count);
         inv = static_cast<double>(buckets) / (hi - lo);
         if (!(inv > 0.0 && inv <= DBL_MAX)) buckets = 1;
     }
     if (buckets > 1) {
         // index[k]: the first segment whose end falls in bucket k or later.
-        uint32_t i = 0;
-        for (uint32_t k = 0; k < buckets; ++k) {
-            while (i + 1 < segments && bucket<Rising>(t[i + 1], t0, inv, buckets - 1) < k) ++i;
-            index[k] = i;
+        uint32_t k = 0;
+        for (uint32_t i = 0; i + 1 < segments; ++i) {
+            const uint32_t end = bucket<Rising>(t[i + 1], t0, inv, buckets - 1);
+            for (; k <= end; ++k) index[k] = static_cast<uint16_t>(i);
         }
-        index[buckets] = segments - 1;
+        for (; k <= buckets; ++k) index[k] = static_cast<uint16_t>(segments - 1);
     }
 
     uint64_t missed = 0;
@@ -266,13 +264,30 @@ uint64_t invert_monotonic(const Grid& g, double step, const double* values, uint
         }
         uint32_t i;
         if (buckets > 1) {
+            // Mostly one segment or two: a short scan.
             const uint32_t b = bucket<Rising>(v, t0, inv, buckets - 1);
-            i = find_segment<Rising>(t, index[b], index[b + 1] - index[b] + 1, v);
+            const uint32_t end = index[b + 1];
+            i = index[b];
+            if (end - i <= 3) {
+                // Two branch-free halvings cover up to four segments.
+                uint32_t j = i + 2 <= end ? i + 2 : i;
+                i = before<Rising>(t[j], v) ? j : i;
+                j = i + 1 <= end ? i + 1 : i;
+                i = before<Rising>(t[j], v) ? j : i;
+            } else {
+                i = find_segment<Rising>(t, i, end - i + 1, v);
+            }
         } else {
             i = find_segment<Rising>(t, 0, segments, v);
         }
-        const Hit h = hit_in_segment(t, i, v);
-        inputs[k] = settle(g, input_at(g, step, h.pos), v, Rising);
+        const double a = t[i], d = t[i + 1] - a, base = static_cast<double>(i);
+        const double pos = base + (finite_span ? (v - a) / d : fraction(a, t[i + 1], v));
+        const double x = input_at(g, step, pos);
+        // The forward lookup, as interp_one computes it, while x stays on
+        // this segment (its checks all pass there).
+        const double at = (x - g.lo) * g.scale;
+        const double r = at >= base && at < base + 1.0 ? a + ((at + 0.0) - base) * d : kern::interp_one(g, x);
+        inputs[k] = r == v ? x : polish(g, x, v, r, Rising, true);
     }
     return missed;
 }
@@ -294,7 +309,7 @@ uint64_t invert(const Grid& g, const double* values, uint64_t count, double* inp
         const bool once = listed ? solve_stretches(g.table, stretches, found, v, h)
                                  : solve_segments(g.table, entries, v, h);
         if (once) {
-            inputs[k] = settle(g, input_at(g, step, h.pos), v, h.rising);
+            inputs[k] = settle(g, input_at(g, step, h.pos), v, h.rising, false);
         } else {
             inputs[k] = kNaN;
             ++missed;

@@ -6,7 +6,7 @@
 
 #include "intensity/lookup.h"
 #include "intensity/lookup_kernels.h"
-#include "intensity/lookup_reference.h"
+#include "support/lookup_reference.h"
 
 #include <gtest/gtest.h>
 

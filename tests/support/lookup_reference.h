@@ -1,6 +1,7 @@
 // The plain per-value lookup loops, kept as the reference that the fast
-// routes must equal bit for bit. Tests and benchmarks call them directly;
-// the library's entry points never do.
+// routes must equal bit for bit. They live with the tests (library
+// calmgr_reference): the exactness tests, the fuzz harnesses' and the
+// benchmarks' comparisons call them; the library never does.
 #pragma once
 
 #include "intensity/ical.h"

@@ -1,7 +1,9 @@
 // The plain lookup loops: one straightforward loop per route, written
 // directly from the formulas. They are the reference for the fast routes
-// (which must give the same bits) and for the benchmarks.
-#include "intensity/lookup_reference.h"
+// (which must give the same bits) and for the benchmarks, and are linked
+// only into those, never into the library.
+#include "support/lookup_reference.h"
+
 #include "intensity/lookup.h"
 #include "intensity/lookup_dispatch.h"
 
