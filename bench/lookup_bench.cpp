@@ -10,7 +10,7 @@
 #endif
 
 #include "intensity/lookup.h"
-#include "intensity/lookup_reference.h"
+#include "support/lookup_reference.h"
 
 #include <benchmark/benchmark.h>
 
@@ -228,30 +228,28 @@ int register_all() {
 
 const int registered = register_all();
 
-const char* isa_name(calmgr::kern::Isa isa) {
-    return isa == calmgr::kern::Isa::avx2 ? "avx2" : isa == calmgr::kern::Isa::sse2 ? "sse2" : "portable";
-}
-
 }  // namespace
 
-// Google Benchmark's main, plus --isa=portable|sse2|avx2 to measure the
-// kernels of a lower instruction-set level on this processor.
+// Google Benchmark's main, plus --isa=portable|sse2|avx2|avx512 to measure
+// the kernels of a lower instruction-set level on this processor.
 int main(int argc, char** argv) {
-    calmgr::kern::Isa isa = calmgr::kern::best_isa();
+    using calmgr::kern::Isa;
+    Isa isa = calmgr::kern::best_isa();
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--isa=portable") {
-            isa = calmgr::kern::Isa::portable;
-        } else if (arg == "--isa=sse2") {
-            isa = calmgr::kern::Isa::sse2;
-        } else if (arg != "--isa=avx2") {
-            argv[kept++] = argv[i];
+        bool named = false;
+        for (Isa level : {Isa::portable, Isa::sse2, Isa::avx2, Isa::avx512}) {
+            if (arg == std::string("--isa=") + calmgr::kern::isa_name(level)) {
+                isa = level;
+                named = true;
+            }
         }
+        if (!named) argv[kept++] = argv[i];
     }
     argc = kept;
     isa = calmgr::kern::force_isa(isa);
-    benchmark::AddCustomContext("isa", isa_name(isa));
+    benchmark::AddCustomContext("isa", calmgr::kern::isa_name(isa));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

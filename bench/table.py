@@ -8,7 +8,9 @@ reached), the fill writing values like the route's output; %zero 64M =
 the same against a fill of zeros, which some memory systems take much
 faster than real data; x np = numpy's time per value over the route's (double output). Where
 the benchmark was built with OpenCV, a second table compares cv::LUT on
-the direct 8-bit routes.
+the direct 8-bit routes. Then the fit report's time over PolynomialFit's
+on the same samples, the inverse lookup's values per second, and the time
+per call of the builders and fits.
 Each time is the least CPU time over the repetitions of the run (wall time
 for OpenCV, whose pool threads this thread's CPU time would not show)."""
 import json
@@ -101,7 +103,14 @@ def main(lookup_path, peers_path, sse2_path=None):
                 f"{n.split('/')[1]} {n.split('/')[3]} {s2[n[:-5] + '/ref'][0] / s2[n][0]:.2f}"
                 for n in names if n[:-5] + "/ref" in s2))
             print()
-    others = [n for n in t if not n.startswith(("lookup/", "base/", "peer/"))]
+    fit, ref = t.get("fit/PolynomialFitReport_deg3/1000"), t.get("fit/PolynomialFit_deg3/1000")
+    if fit and ref:
+        print(f"PolynomialFitReport over PolynomialFit (1000 samples, degree 3): {fit[0] / ref[0]:.2f}x the time")
+    for n in t:
+        if n.startswith("inverse/"):
+            print(f"ICalInverse, {n.split('/')[1]}, {n.split('/')[2]} values a call: "
+                  f"{t[n][1] / 1e6:.1f} M values/s")
+    others = [n for n in t if not n.startswith(("lookup/", "base/", "peer/", "inverse/"))]
     if others:
         print(f"{'builders and fits':<48}{'time per call':>16}")
         for n in others:

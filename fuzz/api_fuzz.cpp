@@ -8,6 +8,7 @@
 // (see the CHECKs); any violation aborts.
 #include "calmgr.h"
 #include "fit/lsq.h"
+#include "fuzz_cal.h"
 #include "fuzz_input.h"
 #include "support/failing_allocator.h"
 
@@ -152,37 +153,10 @@ bool resize_refused(const Snapshot& before, const Snapshot& after, uint32_t code
 
 Snapshot snapshot(IntensityCal* cal) {
     Snapshot s;
-    auto add = [&s](const void* p, size_t n) {
-        const auto* b = static_cast<const unsigned char*>(p);
-        s.bytes.insert(s.bytes.end(), b, b + n);
-    };
-    char text[128];
-    for (uint32_t code : {ICAL_GET_NAME, ICAL_GET_UNITS}) {
-        std::memset(text, 0, sizeof text);
-        CHECK(ICalControl(cal, code, 0, 0, text) == CAL_OK);
-        add(text, sizeof text);
-    }
+    s.bytes = fuzz::intensity_bytes(cal);
     s.type = get<uint32_t>(cal, ICAL_GET_TYPE);
-    add(&s.type, sizeof s.type);
-    for (uint32_t code : {ICAL_GET_RANGE_MIN, ICAL_GET_RANGE_MAX, ICAL_GET_BLACK_LEVEL, ICAL_GET_INCIDENT_LEVEL,
-                          ICAL_GET_TABLE_MIN, ICAL_GET_TABLE_MAX}) {
-        const double d = get<double>(cal, code);
-        add(&d, sizeof d);
-    }
-    for (uint32_t code : {ICAL_GET_FIT_TYPE, ICAL_GET_ATTRIBUTE, ICAL_GET_OPTIONS}) {
-        const auto v = get<uint16_t>(cal, code);
-        add(&v, sizeof v);
-    }
     s.num_points = get<uint16_t>(cal, ICAL_GET_NUM_POINTS);
     s.table_size = get<uint16_t>(cal, ICAL_GET_TABLE_SIZE);
-    add(&s.num_points, 2);
-    add(&s.table_size, 2);
-    std::vector<CalPoint> points(s.num_points);
-    std::vector<double> table(s.table_size);
-    CHECK(ICalControl(cal, ICAL_GET_POINTS, 0, 0, points.empty() ? static_cast<void*>(text) : points.data()) == CAL_OK);
-    CHECK(ICalControl(cal, ICAL_GET_TABLE, 0, 0, table.empty() ? static_cast<void*>(text) : table.data()) == CAL_OK);
-    add(points.data(), points.size() * sizeof(CalPoint));
-    add(table.data(), table.size() * sizeof(double));
     return s;
 }
 
@@ -367,18 +341,6 @@ void ical_control(State& st, fuzz::Input& in) {
     }
 }
 
-// Bytes per input element and values per pixel of a sample type code.
-void sample_layout(uint32_t code, size_t& width, size_t& per_pixel) {
-    per_pixel = (code == 3 || code == 8 || code == 9) ? 3 : 1;
-    switch (code) {
-        case 0: width = 0; break;  // bits
-        case 1: case 2: case 3: width = 1; break;
-        case 4: case 6: case 8: case 9: width = 2; break;
-        case 5: width = 4; break;
-        default: width = 8; break;
-    }
-}
-
 void ical_lookup(State& st, fuzz::Input& in) {
     const IntensityCal* cal = in.below(6) == 0 ? nullptr : pick_ical(st, in);
     const bool ex = in.flag();
@@ -389,7 +351,7 @@ void ical_lookup(State& st, fuzz::Input& in) {
     uint32_t passed = count;
     if (!ex && in.below(4) == 0) passed = count | (in.u16() + 1u) << 16;  // high bits dropped
     size_t width, per_pixel;
-    sample_layout(type & 0xFF, width, per_pixel);
+    fuzz::sample_layout(type & 0xFF, width, per_pixel);
     const size_t values = count * per_pixel;
     const size_t in_bytes = width == 0 ? (count + 7) / 8 : values * width;
     std::vector<unsigned char> samples(in_bytes);

@@ -8,6 +8,7 @@
 #include "calmgr.h"
 #include "fit/lsq.h"
 #include "fit/polyfit.h"
+#include "fuzz_cal.h"
 #include "fuzz_input.h"
 #include "intensity/ical.h"
 #include "intensity/piecewise.h"
@@ -54,28 +55,6 @@ void check_repairs(const IntensityCal* cal) {
     }
 }
 
-std::vector<CalPoint> fuzz_points(fuzz::Input& in, uint16_t n) {
-    std::vector<CalPoint> points(n);
-    const uint8_t shape = in.u8();
-    for (uint16_t i = 0; i < n; ++i) {
-        if (shape % 4 == 0) {  // tame points over the default grid, sometimes repeated
-            points[i] = {static_cast<double>(in.u8()), static_cast<double>(static_cast<int8_t>(in.u8())) / 8.0};
-        } else {
-            points[i] = {in.real(), in.real()};
-        }
-        if (i > 0) {
-            const uint8_t repeat = in.below(8);
-            if (repeat == 0) points[i] = points[i - 1];                   // consecutive repeat
-            if (repeat == 1) points[i].input = points[i - 1].input;       // vertical step
-        }
-    }
-    if (shape & 0x10) {
-        std::stable_sort(points.begin(), points.end(),
-                         [](const CalPoint& a, const CalPoint& b) { return a.input < b.input; });
-    }
-    return points;
-}
-
 // Settings stored field by field through the public control, then one
 // rebuild: a status, never a crash, and consistent statistics on success.
 void build_calibration(fuzz::Input& in) {
@@ -94,7 +73,7 @@ void build_calibration(fuzz::Input& in) {
         }
         if (what & 8) {
             const auto n = static_cast<uint16_t>(2 + in.below(30));
-            std::vector<CalPoint> points = fuzz_points(in, n);
+            std::vector<CalPoint> points = fuzz::fuzz_points(in, n);
             ICalControl(cal, ICAL_SET_POINTS, n, 1, points.data());
         }
         if (what & 16) {
@@ -148,7 +127,7 @@ void recompute_raw(fuzz::Input& in) {
     IntensityCal* cal = ICalCreate();
     CHECK(cal != nullptr);
     const auto n = static_cast<uint16_t>(in.flag() ? 2 : 2 + in.below(7));
-    std::vector<CalPoint> points = fuzz_points(in, n);
+    std::vector<CalPoint> points = fuzz::fuzz_points(in, n);
     CHECK(ICalControl(cal, ICAL_SET_POINTS, n, 1, points.data()) == CAL_OK);
     const uint16_t sizes[] = {2, 3, 4, 16, 256, 4096};
     CHECK(ICalControl(cal, ICAL_SET_TABLE_SIZE, sizes[in.below(6)], 1, nullptr) == CAL_OK);
@@ -177,7 +156,7 @@ void recompute_raw(fuzz::Input& in) {
 // or leaves it exactly as it was, and never leaves it.
 void interpolate_piecewise(fuzz::Input& in) {
     const auto n = static_cast<uint16_t>(in.below(24));
-    std::vector<CalPoint> points = fuzz_points(in, n);
+    std::vector<CalPoint> points = fuzz::fuzz_points(in, n);
     const uint16_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 16, 256, 1000};
     const uint16_t size = in.flag() ? sizes[in.below(10)] : static_cast<uint16_t>(in.below(700));
     const auto order = static_cast<int16_t>(1 + in.below(3));

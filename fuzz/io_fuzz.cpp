@@ -15,6 +15,7 @@
 // wraps the whole of it.
 #include "calmgr.h"
 #include "calmgr_io.h"
+#include "fuzz_cal.h"
 #include "fuzz_input.h"
 #include "support/failing_allocator.h"
 
@@ -101,42 +102,6 @@ void add_bytes(std::vector<unsigned char>& out, const void* p, size_t n) {
     out.insert(out.end(), b, b + n);
 }
 
-template <class T>
-void add_intensity(std::vector<unsigned char>& out, IntensityCal* cal, uint32_t code) {
-    T v{};
-    CHECK(ICalControl(cal, code, 0, 0, &v) == CAL_OK);
-    add_bytes(out, &v, sizeof v);
-}
-
-// Everything ICalControl reads back, as bytes.
-std::vector<unsigned char> intensity_state(IntensityCal* cal) {
-    std::vector<unsigned char> s;
-    char text[128];
-    for (uint32_t code : {ICAL_GET_NAME, ICAL_GET_UNITS}) {
-        std::memset(text, 0, sizeof text);
-        CHECK(ICalControl(cal, code, 0, 0, text) == CAL_OK);
-        add_bytes(s, text, sizeof text);
-    }
-    add_intensity<uint32_t>(s, cal, ICAL_GET_TYPE);
-    for (uint32_t code : {ICAL_GET_RANGE_MIN, ICAL_GET_RANGE_MAX, ICAL_GET_BLACK_LEVEL, ICAL_GET_INCIDENT_LEVEL,
-                          ICAL_GET_TABLE_MIN, ICAL_GET_TABLE_MAX})
-        add_intensity<double>(s, cal, code);
-    for (uint32_t code : {ICAL_GET_FIT_TYPE, ICAL_GET_ATTRIBUTE, ICAL_GET_OPTIONS})
-        add_intensity<uint16_t>(s, cal, code);
-    uint16_t np = 0, nt = 0;
-    CHECK(ICalControl(cal, ICAL_GET_NUM_POINTS, 0, 0, &np) == CAL_OK);
-    CHECK(ICalControl(cal, ICAL_GET_TABLE_SIZE, 0, 0, &nt) == CAL_OK);
-    add_bytes(s, &np, sizeof np);
-    add_bytes(s, &nt, sizeof nt);
-    std::vector<CalPoint> points(np);
-    std::vector<double> table(nt);
-    if (np != 0) CHECK(ICalControl(cal, ICAL_GET_POINTS, 0, 0, points.data()) == CAL_OK);
-    if (nt != 0) CHECK(ICalControl(cal, ICAL_GET_TABLE, 0, 0, table.data()) == CAL_OK);
-    add_bytes(s, points.data(), points.size() * sizeof(CalPoint));
-    add_bytes(s, table.data(), table.size() * sizeof(double));
-    return s;
-}
-
 std::vector<unsigned char> spatial_state(SpatialCal* cal) {
     std::vector<unsigned char> s;
     char text[128];
@@ -164,7 +129,7 @@ struct Intensity {
     using Cal = IntensityCal;
     static Cal* load(const char* doc, char* err) { return CalIntensityFromJson(doc, err, kErrSize); }
     static char* save(Cal* cal, char* err) { return CalIntensityToJson(cal, err, kErrSize); }
-    static std::vector<unsigned char> state(Cal* cal) { return intensity_state(cal); }
+    static std::vector<unsigned char> state(Cal* cal) { return fuzz::intensity_bytes(cal); }
     static int count() { return count_intensity(); }
     static void destroy(Cal* cal) { CHECK(ICalDestroy(cal) == CAL_OK); }
 };

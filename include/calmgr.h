@@ -498,46 +498,111 @@ CALMGR_API int32_t ICalLookupPolicy(const IntensityCal* cal, uint32_t type, cons
                                     uint64_t count, void* out, uint32_t policy,
                                     CalLookupStats* stats);
 
-/* ICalInverse - calibrated values back to input values: for each value the
- * input in [range_min, range_max] whose interpolated lookup gives it.
+/* ICalInverse - calibrated values back to input values: for each value v
+ * the input x in [range_min, range_max] whose lookup of a double sample
+ * (ICalLookupEx on ICAL_SAMPLE_F64, the interpolating route) gives v.
+ * The table is read as the straight segments between neighbouring entries
+ * on its grid; on each stretch where it rises or falls, v is found on the
+ * segment that holds it and x is settled on the double whose lookup comes
+ * closest to v (on a table whose segments are not steep, within 4 ulps of
+ * the largest entry's magnitude). Direct modes play no part: doubles are
+ * always interpolated.
+ * v is unresolved (its input is NaN) when no input reaches it (v lies
+ * outside the values the table takes, is NaN, or lies only on segments
+ * next to a NaN or infinite entry) or more than one does (the table turns
+ * and reaches v on two stretches, or holds v along a flat run). The table
+ * itself decides: table_min and table_max are not consulted. A calibration
+ * of type none, without a table, or whose range is empty, inverted or not
+ * finite resolves no value.
+ *   cal         the calibration
  *   values      count calibrated values
- *   inputs      receives count input values; NaN where unresolved
+ *   count       number of values; 0 writes nothing but *unresolved
+ *   inputs      receives count input values, NaN where unresolved; may be
+ *               values itself
  *   unresolved  null, or receives the number of unresolved values
+ * Changes nothing in the calibration and allocates nothing. One monotonic
+ * table is searched through an index built per call; a table that turns
+ * more than 64 times is searched entry by entry, which is slower.
  * Returns CAL_OK; CAL_ERR_INVALID for a null cal, values or inputs with a
  * nonzero count (nothing written). */
 CALMGR_API int32_t ICalInverse(const IntensityCal* cal, const double* values, uint64_t count,
                                double* inputs, uint64_t* unresolved);
 
-/* Fit reports: coefficients and their statistics, computed stably. */
+/* Fit reports: coefficients and their statistics, computed stably.
+ * A report describes the least-squares polynomial y = c0 + c1 x + ... +
+ * c[degree] x^degree through n samples, all weighted alike. Values whose
+ * magnitude lies beyond the range of double come out as infinities (for
+ * example a covariance, the square of a standard error, for samples near
+ * 1e300), or as 0.0 below it. */
 #define CAL_FIT_MAX_COEFFS 16
 
 typedef struct CalFitReport {
     int16_t degree;                 /* the degree fitted */
-    int16_t reserved;
-    int32_t num_samples;
+    int16_t reserved;               /* 0 */
+    int32_t num_samples;            /* n, the samples fitted */
     double  coeffs[CAL_FIT_MAX_COEFFS];         /* c0 ... c[degree] of sum c_k x^k; the rest 0.0 */
-    double  std_errors[CAL_FIT_MAX_COEFFS];     /* standard error of each coefficient */
-    double  covariance[CAL_FIT_MAX_COEFFS][CAL_FIT_MAX_COEFFS];  /* s^2 (X'X)^-1 */
-    double  residual_sd;            /* sqrt(SSR / (n - degree - 1)); 0.0 when n == degree + 1 */
+    double  std_errors[CAL_FIT_MAX_COEFFS];     /* standard error of each coefficient; the rest 0.0 */
+    double  covariance[CAL_FIT_MAX_COEFFS][CAL_FIT_MAX_COEFFS];  /* s^2 (X'X)^-1: [j][k] for c_j, c_k; the rest 0.0 */
+    double  residual_sd;            /* s = sqrt(SSR / (n - degree - 1)); 0.0 when n == degree + 1 */
     double  r_squared;              /* 1 - SSR/SST; 1.0 when SST == 0 */
     double  ssr;                    /* sum of squared residuals */
     double  condition;              /* 2-norm condition number of the centred, scaled design */
 } CalFitReport;
 
 /* PolynomialFitReport - the least-squares polynomial of degree 1..15
- * through num_samples (x, y) samples, with its statistics.
+ * through (x, y) samples, with its statistics: the coefficients in powers
+ * of x, their covariance s^2 (X'X)^-1 (X the design of powers of x) and
+ * standard errors, the residual standard deviation s, R^2 = 1 - SSR/SST
+ * (SST the sum of squares about the mean of y), SSR, and the condition
+ * number of the design whose columns are the powers 0..degree of
+ * (x - m) / h, m the middle and h half the width of the span of x.
+ * The fit works in that centred, scaled variable with double-double
+ * arithmetic and carries the result back to powers of x, so its numbers
+ * agree with exact arithmetic on the samples as given to the digits the
+ * data determine (12 or more on the NIST StRD polynomial datasets,
+ * Filip and Wampler5 included). Samples with magnitudes near the ends of
+ * the double range are scaled by powers of two first and fit as well as
+ * any. Repeated x values count as often as they occur. With exactly
+ * degree + 1 samples the polynomial passes through them all: s is 0.0
+ * and so are the covariance and the standard errors (no degree of freedom
+ * is left to estimate them).
+ *   samples      num_samples (x, y) samples (CalPoint arrays fit as well)
+ *   num_samples  number of samples, up to 2^31 - 1
+ *   degree       1 .. 15
+ *   report       receives the report
+ * The samples are read three times and not copied: the call needs no
+ * memory beyond its stack.
  * Returns CAL_OK; FIT_ERR_ARGS for null pointers, fewer than degree + 1
- * samples, a degree outside 1..15 or a non-finite sample; CAL_ERR_INVALID
- * when fewer than degree + 1 distinct x values exist; CAL_ERR_NOMEM when
- * memory could not be obtained. Nothing is written unless CAL_OK. */
+ * samples, a degree outside 1..15 or a NaN or infinite sample;
+ * CAL_ERR_INVALID when fewer than degree + 1 distinct x values exist, or
+ * when they are so close to that that the polynomial is not determined in
+ * double-double arithmetic (condition number above 1e15). Nothing is
+ * written unless CAL_OK. */
 CALMGR_API int32_t PolynomialFitReport(const RealPoint* samples, int32_t num_samples, int16_t degree,
                                        CalFitReport* report);
 
-/* ICalFitReport - the report of the least-squares fit behind a
- * calibration's table (fit types 1-3, 10, 11-13, 21-23), in the space the
- * fit works in.
- * Returns CAL_OK; CAL_ERR_INVALID for other fit or calibration types, or
- * when the fit is not determined. */
+/* ICalFitReport - the report (as PolynomialFitReport) of the least-squares
+ * fit behind the table of a standard-curve calibration (type 0 with three
+ * or more points), on exactly the samples its fitted-curve builder fits:
+ *   fit types 1, 2, 3     the points, degree 1 .. 3: the table's curve;
+ *   fit types 11, 12, 13  input against ln of the calibrated value, over
+ *                         the points with a positive calibrated value,
+ *                         degree 1 .. 3 (the table holds e^fit);
+ *   fit types 21, 22, 23  input against e^-calibrated, degree 1 .. 3 (the
+ *                         table holds -ln fit);
+ *   fit type 10           input against the transmittance 10^-calibrated,
+ *                         degree 1 (the line that sets the density levels).
+ * The statistics (coefficients, standard errors, residuals, R^2) are those
+ * of that fitted space, not of the calibrated values. The builder's fits
+ * solve the normal equations in double, so the table may differ from the
+ * reported polynomial in its last digits.
+ *   cal     the calibration
+ *   report  receives the report; num_samples counts the points used
+ * Returns CAL_OK; CAL_ERR_INVALID for a null cal or report, a calibration
+ * of another type, with two points (its table is the line through both)
+ * or of another fit type, or when the fit is not determined: fewer points
+ * used than degree + 1, fewer distinct input values, or a point (after the
+ * transform) that is not finite. Nothing is written unless CAL_OK. */
 CALMGR_API int32_t ICalFitReport(const IntensityCal* cal, CalFitReport* report);
 
 #ifdef __cplusplus

@@ -32,9 +32,9 @@ std::string percent(uint64_t part, uint64_t whole) {
 }
 
 // Warnings about values the calibration does not cover.
-void warn_outside(const std::string& input, const ConvertReport& r, const CalInfo& info, uint32_t policy) {
+void warn_outside(const std::string& input, const ConvertReport& r, const CalSnapshot& info, uint32_t policy) {
     if (r.colour_values == 0) return;
-    const std::string range = fmt(info.range_min) + ".." + fmt(info.range_max);
+    const std::string range = fmt(info.range.min) + ".." + fmt(info.range.max);
     const std::string fate = (policy & ICAL_POLICY_OUTSIDE_NAN) != 0 ? "; they are NaN (--outside nan)" : "; give --range";
     if (r.stats.below > 0)
         warn(input + ": " + percent(r.stats.below, r.colour_values) + " % of pixels lie below the calibrated range " + range + fate);
@@ -92,7 +92,7 @@ std::string batch_output_name(const std::string& input, const std::string& out_d
     return where + base + suffix + ext;
 }
 
-void run_batch(const IntensityCal* cal, const CalInfo& info, const std::vector<std::string>& files,
+void run_batch(const IntensityCal* cal, const CalSnapshot& info, const std::vector<std::string>& files,
                const BatchOptions& o) {
     const std::vector<Job> jobs = plan(files, o);
     const bool batch = jobs.size() > 1 || !o.out_dir.empty() || !o.suffix.empty();

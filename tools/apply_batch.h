@@ -21,7 +21,7 @@ struct BatchOptions {
 // files: IN OUT, or (with out_dir or suffix) the inputs. Raises ToolError
 // for a single file's failure, or with a summary when any file of a batch
 // failed.
-void run_batch(const IntensityCal* cal, const CalInfo& info, const std::vector<std::string>& files,
+void run_batch(const IntensityCal* cal, const CalSnapshot& info, const std::vector<std::string>& files,
                const BatchOptions& options);
 
 // The output name of `input` in a batch: in out_dir (or beside the

@@ -1,35 +1,10 @@
-// Reading a calibration for display, then the summary, table and
-// description texts.
+// The summary, table, JSON and description texts of a calibration.
 #include "cal_info.h"
 
-#include "curve_options.h"
+#include "console.h"
 #include "parse.h"
 
 namespace tool {
-
-CalInfo read_cal_info(const calmgr::IntensityCalibration& cal) {
-    CalInfo info;
-    info.name = cal.name();
-    info.units = cal.units();
-    info.type = cal.type();
-    info.fit_type = static_cast<int>(cal.fit_type());
-    info.range_min = cal.range_min();
-    info.range_max = cal.range_max();
-    info.table_min = cal.table_min();
-    info.table_max = cal.table_max();
-    info.black_level = cal.black_level();
-    info.incident_level = cal.incident_level();
-    info.points = cal.points();
-    info.table = cal.table();
-    // The grid as the table builders step through it: from the range
-    // minimum, adding one step per entry.
-    const size_t n = info.table.size();
-    info.grid.resize(n);
-    const double step = n > 1 ? (info.range_max - info.range_min) / static_cast<double>(n - 1) : 0.0;
-    double x = info.range_min;
-    for (size_t i = 0; i < n; ++i, x += step) info.grid[i] = x;
-    return info;
-}
 
 std::string type_name(calmgr::CalType type) {
     switch (type) {
@@ -41,47 +16,73 @@ std::string type_name(calmgr::CalType type) {
     return "unknown";
 }
 
-std::string describe_method(const CalInfo& i) {
-    switch (i.type) {
+std::string describe_fit(calmgr::Fit fit) {
+    for (const calmgr::FitName& f : calmgr::fit_names)
+        if (f.fit == fit) return std::string(f.name) + ": " + f.description;
+    return std::to_string(static_cast<int>(fit)) + ": piecewise linear interpolation";
+}
+
+std::string describe_method(const CalSnapshot& c) {
+    switch (c.type) {
         case calmgr::CalType::Standard:
-            return i.points.size() == 2 ? "straight line through two points" : describe_fit(i.fit_type);
+            return c.points.size() == 2 ? "straight line through two points" : describe_fit(c.fit);
         case calmgr::CalType::Density:
-            return "optical density, black " + fmt(i.black_level) + ", incident " + fmt(i.incident_level);
+            return "optical density, black " + fmt(c.black_level) + ", incident " + fmt(c.incident_level);
         case calmgr::CalType::Table: return "supplied table";
         case calmgr::CalType::None: return "no calibration";
     }
     return "unknown";
 }
 
-std::string summary(const CalInfo& i) {
-    std::string s = "name:          " + i.name + "\n";
-    s += "type:          " + type_name(i.type) + "\n";
-    if (i.type == calmgr::CalType::Standard) {
-        s += "fit:           " + describe_method(i) + "\n";
-        s += "points:        " + std::to_string(i.points.size()) + "\n";
-    } else if (i.type == calmgr::CalType::Density) {
-        s += "levels:        black " + fmt(i.black_level) + ", incident " + fmt(i.incident_level) + "\n";
+std::string summary(const CalSnapshot& c) {
+    std::string s = "name:          " + c.name + "\n";
+    s += "type:          " + type_name(c.type) + "\n";
+    if (c.type == calmgr::CalType::Standard) {
+        s += "fit:           " + describe_method(c) + "\n";
+        s += "points:        " + std::to_string(c.points.size()) + "\n";
+    } else if (c.type == calmgr::CalType::Density) {
+        s += "levels:        black " + fmt(c.black_level) + ", incident " + fmt(c.incident_level) + "\n";
     }
-    s += "range:         " + fmt(i.range_min) + " .. " + fmt(i.range_max) + "\n";
-    s += "table size:    " + std::to_string(i.table.size()) + "\n";
-    s += "table minimum: " + fmt(i.table_min) + " " + i.units + "\n";
-    s += "table maximum: " + fmt(i.table_max) + " " + i.units + "\n";
+    s += "range:         " + fmt(c.range.min) + " .. " + fmt(c.range.max) + "\n";
+    s += "table size:    " + std::to_string(c.table.size()) + "\n";
+    s += "table minimum: " + fmt(c.table_min) + " " + c.units + "\n";
+    s += "table maximum: " + fmt(c.table_max) + " " + c.units + "\n";
     return s;
 }
 
-std::string table_csv(const CalInfo& info) {
+std::string table_csv(const CalSnapshot& c) {
     std::string s = "input,calibrated\n";
-    for (size_t k = 0; k < info.table.size(); ++k) s += fmt(info.grid[k]) + "," + fmt(info.table[k]) + "\n";
+    for (size_t k = 0; k < c.table.size(); ++k) s += fmt(c.inputs[k]) + "," + fmt(c.table[k]) + "\n";
     return s;
 }
 
-std::string one_line_description(const CalInfo& i) {
+nlohmann::json cal_json(const CalSnapshot& c) {
+    nlohmann::json doc = {{"name", c.name},
+                          {"units", c.units},
+                          {"type", type_name(c.type)},
+                          {"method", describe_method(c)},
+                          {"fit_type", static_cast<int>(c.fit)},
+                          {"range", {json_number(c.range.min), json_number(c.range.max)}},
+                          {"table_size", c.table.size()},
+                          {"table_min", json_number(c.table_min)},
+                          {"table_max", json_number(c.table_max)}};
+    if (c.type == calmgr::CalType::Density) {
+        doc["black_level"] = json_number(c.black_level);
+        doc["incident_level"] = json_number(c.incident_level);
+    }
+    nlohmann::json points = nlohmann::json::array();
+    for (const auto& p : c.points) points.push_back({json_number(p.input), json_number(p.calibrated)});
+    doc["points"] = points;
+    return doc;
+}
+
+std::string one_line_description(const CalSnapshot& c) {
     std::string s = "Calibrated values";
-    if (!i.units.empty()) s += " in " + i.units;
-    s += " from calibration \"" + i.name + "\" (" + describe_method(i) + ", input range " + fmt(i.range_min) + ".." +
-         fmt(i.range_max) + ")";
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
+    if (!c.units.empty()) s += " in " + c.units;
+    s += " from calibration \"" + c.name + "\" (" + describe_method(c) + ", input range " + fmt(c.range.min) + ".." +
+         fmt(c.range.max) + ")";
+    for (char& ch : s)
+        if (ch == '\n' || ch == '\r') ch = ' ';
     return s;
 }
 

@@ -1,42 +1,39 @@
-// A calibration's settings read through the C++ layer into plain values,
-// for the summary, the table CSV, the plot, JSON output and the one-line
-// description written into calibrated images.
+// Texts about an intensity calibration, from a snapshot of its settings
+// (calmgr::IntensitySnapshot: points, table and the table's grid inputs
+// as the library computed them): the summary, the table CSV, JSON, and the
+// one-line description written into calibrated images.
 #pragma once
 
 #include "calmgr.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
-#include <vector>
 
 namespace tool {
 
-struct CalInfo {
-    std::string name, units;
-    calmgr::CalType type = calmgr::CalType::Standard;
-    int fit_type = 0;
-    double range_min = 0, range_max = 0, table_min = 0, table_max = 0;
-    double black_level = 0, incident_level = 0;
-    std::vector<CalPoint> points;
-    std::vector<double> table;
-    std::vector<double> grid;  // the input value of each table entry
-};
-
-CalInfo read_cal_info(const calmgr::IntensityCalibration& cal);
+using CalSnapshot = calmgr::IntensitySnapshot;
 
 // "standard curve", "optical density", ...
 std::string type_name(calmgr::CalType type);
-// How the table was made: "poly2: least-squares polynomial of degree 2",
-// "straight line through two points", "black 10, incident 250", ...
-std::string describe_method(const CalInfo& info);
+// "poly2: least-squares polynomial of degree 2"; the code number for the
+// unnamed codes 7..9.
+std::string describe_fit(calmgr::Fit fit);
+// How the table was made: a fit, "straight line through two points",
+// "optical density, black 10, incident 250", ...
+std::string describe_method(const CalSnapshot& cal);
 
 // Multi-line summary: type, fit, range, size, table minimum and maximum.
-std::string summary(const CalInfo& info);
+std::string summary(const CalSnapshot& cal);
 
 // "input,calibrated" per table entry.
-std::string table_csv(const CalInfo& info);
+std::string table_csv(const CalSnapshot& cal);
+
+// The settings as a JSON object (the points, not the table).
+nlohmann::json cal_json(const CalSnapshot& cal);
 
 // One line naming the calibration (name, units, method, range), for the
 // description of an image it produced.
-std::string one_line_description(const CalInfo& info);
+std::string one_line_description(const CalSnapshot& cal);
 
 }  // namespace tool

@@ -5,6 +5,7 @@
 #include "cal_info.h"
 #include "commands.h"
 #include "curve_options.h"
+#include "findings.h"
 #include "parse.h"
 
 #include <map>
@@ -17,6 +18,7 @@ struct ApplyCommand {
     CurveOptions curve;
     BatchOptions batch;
     std::vector<std::string> files;
+    bool strict = false;
     std::string compress = "deflate", bigtiff = "auto", outside = "clamp", nan = "keep";
 };
 
@@ -42,7 +44,8 @@ void run_apply(ApplyCommand& c) {
     check_compression_available(b.settings.format.compression);
 
     const calmgr::IntensityCalibration cal = build_curve(c.curve);
-    const CalInfo info = read_cal_info(cal);
+    const CalSnapshot info = cal.snapshot();
+    report_findings(diagnose(cal), info, c.strict);
     b.settings.software = "calmgr " + std::string(CalVersion());
     b.settings.description = one_line_description(info);
     b.calibration_files = c.curve.input_files();
@@ -73,6 +76,7 @@ void add_apply_command(CLI::App& app) {
         ->capture_default_str();
     cmd->add_option("--nan", c->nan, "NaN samples (no data): keep (stay NaN) or first-entry (take the first table entry)")
         ->capture_default_str();
+    cmd->add_flag("--strict", c->strict, "Refuse a calibration with findings (see check): exit 3, nothing written");
     add_curve_options(*cmd, c->curve);
     cmd->callback([c] { run_apply(*c); });
 }

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "console.h"
 #include "curve_options.h"
+#include "findings.h"
 #include "output_file.h"
 #include "parse.h"
 #include "svg_plot.h"
@@ -19,31 +20,14 @@ struct CurveCommand {
     CurveOptions curve;
     std::string table_file, save_file, plot_file;
     bool json = false;
+    bool strict = false;
 };
-
-nlohmann::json curve_json(const CalInfo& info) {
-    nlohmann::json doc = {{"name", info.name},
-                          {"units", info.units},
-                          {"type", type_name(info.type)},
-                          {"method", describe_method(info)},
-                          {"fit_type", info.fit_type},
-                          {"range", {json_number(info.range_min), json_number(info.range_max)}},
-                          {"table_size", info.table.size()},
-                          {"table_min", json_number(info.table_min)},
-                          {"table_max", json_number(info.table_max)}};
-    if (info.type == calmgr::CalType::Density) {
-        doc["black_level"] = json_number(info.black_level);
-        doc["incident_level"] = json_number(info.incident_level);
-    }
-    nlohmann::json points = nlohmann::json::array();
-    for (const auto& p : info.points) points.push_back({json_number(p.input), json_number(p.calibrated)});
-    doc["points"] = points;
-    return doc;
-}
 
 void run_curve(const CurveCommand& c) {
     const calmgr::IntensityCalibration cal = build_curve(c.curve);
-    const CalInfo info = read_cal_info(cal);
+    const CalSnapshot info = cal.snapshot();
+    const auto findings = diagnose(cal);
+    report_findings(findings, info, c.strict);
     std::vector<std::pair<std::string, std::string>> files;
     if (!c.table_file.empty()) files.emplace_back(c.table_file, table_csv(info));
     if (!c.save_file.empty()) {
@@ -60,7 +44,8 @@ void run_curve(const CurveCommand& c) {
     std::fputs(summary(info).c_str(), out);
     for (const auto& f : files) std::fprintf(out, "wrote:         %s\n", f.first.c_str());
     if (c.json) {
-        nlohmann::json doc = curve_json(info);
+        nlohmann::json doc = cal_json(info);
+        doc["findings"] = findings_json(findings, info);
         doc["written"] = nlohmann::json::array();
         for (const auto& f : files) doc["written"].push_back(f.first);
         print_json(doc);
@@ -77,6 +62,7 @@ void add_curve_command(CLI::App& app) {
     cmd->add_option("--save", c->save_file, "Save the calibration as JSON");
     cmd->add_option("--plot", c->plot_file, "Plot the curve and its points as SVG");
     cmd->add_flag("--json", c->json, "Print the calibration as one JSON document (the summary goes to standard error)");
+    cmd->add_flag("--strict", c->strict, "Refuse a calibration with findings (see check): exit 3, nothing written");
     cmd->callback([c] { run_curve(*c); });
 }
 

@@ -9,22 +9,10 @@
 #include "parse.h"
 
 #include <algorithm>
-#include <map>
+#include <optional>
 
 namespace tool {
 namespace {
-
-using calmgr::Rebuild;
-
-const std::map<std::string, int>& fit_names() {
-    static const std::map<std::string, int> names = {
-        {"poly1", ICAL_FIT_POLY1},     {"poly2", ICAL_FIT_POLY2},     {"poly3", ICAL_FIT_POLY3},
-        {"interp1", ICAL_FIT_INTERP1}, {"interp2", ICAL_FIT_INTERP2}, {"interp3", ICAL_FIT_INTERP3},
-        {"od", ICAL_FIT_DENSITY},      {"exp1", ICAL_FIT_EXP1},       {"exp2", ICAL_FIT_EXP2},
-        {"exp3", ICAL_FIT_EXP3},       {"log1", ICAL_FIT_LOG1},       {"log2", ICAL_FIT_LOG2},
-        {"log3", ICAL_FIT_LOG3}};
-    return names;
-}
 
 std::vector<CalPoint> points_from(const CurveOptions& o) {
     std::vector<CalPoint> pts;
@@ -56,30 +44,16 @@ std::vector<std::string> CurveOptions::input_files() const {
     return files;
 }
 
-int fit_type_from_name(const std::string& name) {
-    const auto it = fit_names().find(name);
-    if (it != fit_names().end()) return it->second;
-    long long n = -1;
+calmgr::Fit fit_type_from_name(const std::string& name) {
+    if (const auto fit = calmgr::fit_from_name(name)) return *fit;
+    long long code = -1;
     try {
-        n = parse_int(name, "--fit", 0, ICAL_FIT_LOG3);
+        code = parse_int(name, "--fit", 0, ICAL_FIT_LOG3);
     } catch (const ToolError&) {
-        n = -1;
+        code = -1;
     }
-    if ((n >= ICAL_FIT_PIECEWISE && n <= ICAL_FIT_EXP3) || (n >= ICAL_FIT_LOG1 && n <= ICAL_FIT_LOG3)) return static_cast<int>(n);
+    if (const auto fit = calmgr::fit_from_code(code)) return *fit;
     fail("--fit: unknown fit '" + name + "' (use poly1..3, interp1..3, od, exp1..3, log1..3 or 0..13, 21..23)");
-}
-
-std::string describe_fit(int t) {
-    if (t >= ICAL_FIT_POLY1 && t <= ICAL_FIT_POLY3)
-        return "poly" + std::to_string(t) + ": least-squares polynomial of degree " + std::to_string(t);
-    if (t >= ICAL_FIT_INTERP1 && t <= ICAL_FIT_INTERP3)
-        return "interp" + std::to_string(t - 3) + ": piecewise interpolation of order " + std::to_string(t - 3);
-    if (t == ICAL_FIT_DENSITY) return "od: optical density fitted to the points";
-    if (t >= ICAL_FIT_EXP1 && t <= ICAL_FIT_EXP3)
-        return "exp" + std::to_string(t - 10) + ": exponential of a polynomial of degree " + std::to_string(t - 10);
-    if (t >= ICAL_FIT_LOG1 && t <= ICAL_FIT_LOG3)
-        return "log" + std::to_string(t - 20) + ": -ln of a polynomial of degree " + std::to_string(t - 20) + " in e^-value";
-    return std::to_string(t) + ": piecewise linear interpolation";
 }
 
 void add_curve_options(CLI::App& cmd, CurveOptions& o) {
@@ -110,52 +84,47 @@ calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
     if (o.points.empty() && o.csv.empty() && o.density.empty())
         fail("no curve given: use --points, --csv, --density or --cal");
     const auto [range_min, range_max] = parse_pair(o.range, "--range");
-    if (!(range_max > range_min)) fail("--range: the maximum must be above the minimum");
+    const calmgr::Range range{range_min, range_max};
+    if (!range.usable()) fail("--range: the maximum must be above the minimum");
     long long size = 0;
     try {
         size = parse_int(o.size, "--size", 2, 32767);
     } catch (const ToolError&) {
         fail("--size: table size must be between 2 and 32767, got '" + o.size + "'");
     }
-    const int fit = o.fit.empty() ? -1 : fit_type_from_name(o.fit);
+    const auto table_size = static_cast<size_t>(size);
+    const calmgr::Fit fit = o.fit.empty() ? calmgr::Fit::Piecewise : fit_type_from_name(o.fit);
+    calmgr::Options options = calmgr::Options::None;
+    if (o.monotonic) options = options | calmgr::Options::Monotonic;
+    if (o.clamp_negative) options = options | calmgr::Options::ClampNegative;
 
-    calmgr::IntensityCalibration cal;
-    try {
-        cal.set_range({range_min, range_max}, Rebuild::Deferred);
-        cal.set_table_size(static_cast<size_t>(size), Rebuild::Deferred);
-        cal.set_options((o.monotonic ? calmgr::Options::Monotonic : calmgr::Options::None) |
-                            (o.clamp_negative ? calmgr::Options::ClampNegative : calmgr::Options::None),
-                        Rebuild::Deferred);
-        if (!o.units.empty()) cal.set_units(o.units);
-        if (!o.name.empty()) cal.set_name(o.name);
-    } catch (const calmgr::Error& e) {
-        fail(std::string("the calibration refused a setting: ") + e.what());
-    }
-
+    std::optional<calmgr::IntensityCalibration> cal;
     if (!o.density.empty()) {
         const auto [black, incident] = parse_pair(o.density, "--density");
         if (!(incident > black)) fail("--density: the incident level must be above the black level");
         try {
-            cal.set_black_level(black, Rebuild::Deferred);
-            cal.set_incident_level(incident, Rebuild::Deferred);
-            if (o.units.empty()) cal.set_units("OD");
-            cal.set_type(calmgr::CalType::Density);
+            cal.emplace(calmgr::IntensityCalibration::from_density(black, incident, range, table_size));
+            cal->set_options(options);
+            if (o.units.empty()) cal->set_units("OD");
         } catch (const calmgr::Error& e) {
+            if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
             fail(std::string("the density curve cannot be built from these levels: ") + e.what());
         }
-        return cal;
+    } else {
+        const auto pts = points_from(o);
+        try {
+            cal.emplace(calmgr::IntensityCalibration::from_points(pts, fit, range,
+                                                                  table_size, options));
+        } catch (const calmgr::Error& e) {
+            if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
+            if (fit >= calmgr::Fit::Exp1 && fit <= calmgr::Fit::Exp3)
+                fail("--fit " + o.fit + ": needs at least two points with a positive calibrated value");
+            fail(std::string("the curve cannot be built from these settings: ") + e.what());
+        }
     }
-    const auto pts = points_from(o);
-    try {
-        if (fit >= 0) cal.set_fit_type(static_cast<calmgr::Fit>(fit), Rebuild::Deferred);
-        cal.set_points(pts);
-    } catch (const calmgr::Error& e) {
-        if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
-        if (fit >= ICAL_FIT_EXP1 && fit <= ICAL_FIT_EXP3)
-            fail("--fit " + o.fit + ": needs at least two points with a positive calibrated value");
-        fail(std::string("the curve cannot be built from these settings: ") + e.what());
-    }
-    return cal;
+    if (!o.units.empty()) cal->set_units(o.units);
+    if (!o.name.empty()) cal->set_name(o.name);
+    return std::move(*cal);
 }
 
 }  // namespace tool

@@ -36,11 +36,9 @@ void add_curve_options(CLI::App& cmd, CurveOptions& opts);
 // Builds (or loads) the calibration; every problem raises ToolError.
 calmgr::IntensityCalibration build_curve(const CurveOptions& opts);
 
-// The fit type for a name (poly1..3, interp1..3, od, exp1..3, log1..3) or
-// a number the library accepts (0..13, 21..23).
-int fit_type_from_name(const std::string& name);
-// A short description of a fit type ("poly2: least-squares polynomial of
-// degree 2").
-std::string describe_fit(int fit_type);
+// The fit type for a name (poly1..3, interp1..3, od, exp1..3, log1..3 and
+// the other names of calmgr::fit_from_name) or a number the library
+// stores (0..13, 21..23).
+calmgr::Fit fit_type_from_name(const std::string& name);
 
 }  // namespace tool

@@ -74,7 +74,7 @@ std::string tick_label(double v, double step) {
 
 }  // namespace
 
-std::string svg_plot(const CalInfo& info) {
+std::string svg_plot(const CalSnapshot& info) {
     double ylo = INFINITY, yhi = -INFINITY;
     for (double v : info.table)
         if (std::isfinite(v)) ylo = std::min(ylo, v), yhi = std::max(yhi, v);
@@ -82,7 +82,7 @@ std::string svg_plot(const CalInfo& info) {
         if (info.type == calmgr::CalType::Standard && std::isfinite(p.calibrated))
             ylo = std::min(ylo, p.calibrated), yhi = std::max(yhi, p.calibrated);
     if (!std::isfinite(ylo)) ylo = 0.0, yhi = 1.0;
-    double xlo = info.range_min, xhi = info.range_max;
+    double xlo = info.range.min, xhi = info.range.max;
     for (const auto& p : info.points)
         if (info.type == calmgr::CalType::Standard && std::isfinite(p.input))
             xlo = std::min(xlo, p.input), xhi = std::max(xhi, p.input);
@@ -130,7 +130,7 @@ std::string svg_plot(const CalInfo& info) {
             continue;
         }
         if (!run.empty()) run += ' ';
-        run += px(info.grid[k]) + "," + py(v);
+        run += px(info.inputs[k]) + "," + py(v);
     }
     flush();
     if (info.type == calmgr::CalType::Standard) {

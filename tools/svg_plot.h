@@ -9,6 +9,6 @@
 
 namespace tool {
 
-std::string svg_plot(const CalInfo& info);
+std::string svg_plot(const CalSnapshot& info);
 
 }  // namespace tool

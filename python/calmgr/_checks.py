@@ -8,15 +8,16 @@ with TypeError or ValueError before any call.
 from __future__ import annotations
 
 import math
-from typing import Any
+from typing import Any, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 #: Point and table counts are signed 16-bit in the controls.
 MAX_COUNT = 32767
 
 
-def finite_points(points: Any) -> np.ndarray:
+def finite_points(points: Any) -> npt.NDArray[np.float64]:
     """Points as a C-contiguous (N, 2) float64 array, checked."""
     try:
         array = np.array(points, dtype=np.float64, order="C", ndmin=2)
@@ -46,6 +47,46 @@ def finite(value: Any, what: str) -> float:
     if not math.isfinite(v):
         raise ValueError(f"{what} must be finite, got {v}")
     return v
+
+
+def input_range(value: Any, what: str = "range") -> Tuple[float, float]:
+    """A (min, max) input range: two finite numbers, max above min.
+
+    An inverted or empty range would make every lookup pass its samples
+    through unchanged, so it is refused here."""
+    try:
+        lo, hi = value
+    except (TypeError, ValueError):
+        raise TypeError(f"{what} must be a (min, max) pair, not {value!r}") from None
+    return checked_range(finite(lo, f"{what} minimum"), finite(hi, f"{what} maximum"), what)
+
+
+def checked_range(lo: float, hi: float, what: str = "range",
+                  hint: str = "") -> Tuple[float, float]:
+    if not hi > lo:
+        raise ValueError(
+            f"{what} ({lo:g}, {hi:g}) is {'empty' if hi == lo else 'inverted'}: its maximum "
+            f"must lie above its minimum{hint}"
+        )
+    return (lo, hi)
+
+
+#: Input ranges of the integer sample types a range can be inferred from.
+SAMPLE_RANGES = {np.dtype(np.uint8): (0.0, 255.0), np.dtype(np.uint16): (0.0, 65535.0)}
+
+
+def dtype_range(dtype: Any) -> Tuple[float, float]:
+    """The input range that covers every value of a sample dtype."""
+    try:
+        dt = np.dtype(dtype)
+    except TypeError:
+        raise TypeError(f"dtype must be numpy.uint8 or numpy.uint16, not {dtype!r}") from None
+    if dt not in SAMPLE_RANGES:
+        raise ValueError(
+            f"a range can be inferred for uint8 and uint16 samples, not {dt}; give "
+            "range=(min, max) for the values the calibration must cover"
+        )
+    return SAMPLE_RANGES[dt]
 
 
 def text(value: Any, what: str) -> bytes:

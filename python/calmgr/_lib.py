@@ -1,12 +1,13 @@
-"""Loading libcalmgr.so and declaring its C functions for ctypes.
+"""Loading libcalmgr.so and declaring its C functions and records for ctypes.
 
 The shared library is found, in this order, through the ``CALMGR_LIBRARY``
 environment variable (a file, or a directory holding ``libcalmgr.so``),
-beside this package, and on the system's library path. It is loaded on first
-use, so ``import calmgr`` works (and documents itself) without it.
+beside this package (where an installed wheel keeps it), and on the system's
+library path. It is loaded on first use, so ``import calmgr`` works (and
+documents itself) without it.
 
-The library keeps process-wide state without locks; every call from this
-package goes through :func:`call`, which serialises them across threads.
+ctypes releases the interpreter lock during each call, so calls from several
+threads run in parallel; :mod:`calmgr._sync` says which may overlap.
 """
 
 from __future__ import annotations
@@ -15,34 +16,26 @@ import ctypes
 import ctypes.util
 import os
 import threading
-from ctypes import POINTER, c_char_p, c_double, c_int16, c_int32, c_uint32, c_void_p
+from ctypes import (
+    POINTER,
+    c_char_p,
+    c_double,
+    c_int16,
+    c_int32,
+    c_uint32,
+    c_uint64,
+    c_void_p,
+)
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
-__all__ = [
-    "CalError",
-    "LibraryNotFoundError",
-    "call",
-    "library_path",
-    "status_name",
-]
+from . import constants as C
 
-# Status codes of the C interface.
-CAL_OK = 0
-CAL_ERR_INVALID = -985
-CAL_ERR_TARGET = -987
-CAL_ERR_NOMEM = -999
-FIT_ERR_ARGS = -1
+__all__ = ["CalError", "LibraryNotFoundError", "library_path", "library_version", "status_name"]
 
 _STATUS_NAMES: Dict[int, str] = {
-    CAL_OK: "CAL_OK",
-    CAL_ERR_INVALID: "CAL_ERR_INVALID",
-    CAL_ERR_TARGET: "CAL_ERR_TARGET",
-    CAL_ERR_NOMEM: "CAL_ERR_NOMEM",
-    FIT_ERR_ARGS: "FIT_ERR_ARGS",
-    -1101: "CALIO_ERR_FILE",
-    -1102: "CALIO_ERR_FORMAT",
-    -1103: "CALIO_ERR_VERSION",
-    -1104: "CALIO_ERR_VALUE",
+    getattr(C, name): name
+    for name in ("CAL_OK", "CAL_ERR_INVALID", "CAL_ERR_TARGET", "CAL_ERR_NOMEM", "FIT_ERR_ARGS",
+                 "CALIO_ERR_FILE", "CALIO_ERR_FORMAT", "CALIO_ERR_VERSION", "CALIO_ERR_VALUE")
 }
 
 
@@ -52,32 +45,56 @@ def status_name(status: int) -> str:
 
 
 class CalError(Exception):
-    """A call into the library returned a status other than ``CAL_OK``.
+    """The library refused a call. The message gives the cause in words.
 
     Attributes:
-        status: the status code (for example -985).
+        status: the status code (for example -985), or None when the call
+            returns a null result instead of a status.
         name: its symbolic name (for example ``"CAL_ERR_INVALID"``).
-        call: the C function (and control) that returned it.
+        call: the C function (and control) that refused.
     """
 
-    def __init__(self, status: int, call: str, hint: str = "") -> None:
-        self.status: int = status
-        self.name: str = status_name(status)
+    def __init__(self, status: Optional[int], call: str, cause: str = "") -> None:
+        self.status: Optional[int] = status
+        self.name: str = "null result" if status is None else status_name(status)
         self.call: str = call
-        message = f"{call} failed with {self.name} ({status})"
-        if hint:
-            message += f": {hint}"
-        super().__init__(message)
+        super().__init__(cause or f"{call} was refused with {self.name}")
 
 
 class LibraryNotFoundError(OSError):
     """libcalmgr.so could not be loaded; the message lists every place tried."""
 
 
-class _CPoint(ctypes.Structure):
-    """CalPoint and RealPoint: two doubles, 16 bytes."""
+class CalFinding(ctypes.Structure):
+    """One finding of ICalDiagnose (24 bytes)."""
 
-    _fields_ = [("x", c_double), ("y", c_double)]
+    _fields_ = [("code", c_uint32), ("point", c_int32), ("entry", c_int32), ("value", c_double)]
+
+
+class CalLookupStats(ctypes.Structure):
+    """Counts of samples below, above and NaN from ICalLookupPolicy."""
+
+    _fields_ = [("below", c_uint64), ("above", c_uint64), ("nan", c_uint64)]
+
+
+_N = C.CAL_FIT_MAX_COEFFS
+
+
+class CalFitReport(ctypes.Structure):
+    """A least-squares fit with its statistics (PolynomialFitReport)."""
+
+    _fields_ = [
+        ("degree", c_int16),
+        ("reserved", c_int16),
+        ("num_samples", c_int32),
+        ("coeffs", c_double * _N),
+        ("std_errors", c_double * _N),
+        ("covariance", (c_double * _N) * _N),
+        ("residual_sd", c_double),
+        ("r_squared", c_double),
+        ("ssr", c_double),
+        ("condition", c_double),
+    ]
 
 
 # name: (restype, argtypes)
@@ -96,11 +113,22 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
         c_int32,
         [c_void_p, c_int16, c_void_p, c_double, c_double, c_int16, c_int16],
     ),
+    "CalVersion": (c_char_p, []),
+    "ICalDiagnose": (c_int32, [c_void_p, c_void_p, c_uint32, POINTER(c_uint32)]),
+    "CalDiagText": (c_char_p, [c_uint32]),
+    "ICalLookupPolicy": (
+        c_int32,
+        [c_void_p, c_uint32, c_void_p, c_uint64, c_void_p, c_uint32, c_void_p],
+    ),
+    "ICalInverse": (c_int32, [c_void_p, c_void_p, c_uint64, c_void_p, c_void_p]),
+    "PolynomialFitReport": (c_int32, [c_void_p, c_int32, c_int16, c_void_p]),
+    "ICalFitReport": (c_int32, [c_void_p, c_void_p]),
 }
 
-_lock = threading.RLock()
+_load_lock = threading.Lock()
 _lib: Optional[ctypes.CDLL] = None
 _lib_path: Optional[str] = None
+_functions: Dict[str, Callable[..., Any]] = {}
 
 
 def env_choice(variable: str, file_name: str) -> List[Tuple[str, str]]:
@@ -116,15 +144,18 @@ def env_choice(variable: str, file_name: str) -> List[Tuple[str, str]]:
     return [(variable, env)]
 
 
+def package_dir() -> str:
+    """The directory of this package, where a wheel keeps the libraries."""
+    return os.path.dirname(os.path.abspath(__file__))
+
+
 def _candidates() -> List[Tuple[str, str]]:
     """(how, path-or-name) pairs to try, in order."""
     chosen = env_choice("CALMGR_LIBRARY", "libcalmgr.so")
     if chosen:
         return chosen
-    here = os.path.dirname(os.path.abspath(__file__))
     found: List[Tuple[str, str]] = [
-        ("beside the package", os.path.join(here, "libcalmgr.so")),
-        ("beside the package", os.path.join(here, "libcalmgr.so.1")),
+        ("beside the package", os.path.join(package_dir(), "libcalmgr.so")),
     ]
     system = ctypes.util.find_library("calmgr")
     if system:
@@ -161,57 +192,66 @@ def load_first(
     return None, None, tried
 
 
-def _load() -> ctypes.CDLL:
+def load() -> ctypes.CDLL:
+    """The core library, loaded on first use."""
     global _lib, _lib_path
     if _lib is not None:
         return _lib
-    lib, where, tried = load_first(_candidates(), "ICalCreate", _PROTOTYPES, "calmgr")
-    if lib is not None:
-        _lib, _lib_path = lib, where
+    with _load_lock:
+        if _lib is not None:
+            return _lib
+        lib, where, tried = load_first(_candidates(), "ICalCreate", _PROTOTYPES, "calmgr")
+        if lib is None:
+            raise LibraryNotFoundError(
+                "cannot load the calmgr shared library; tried:\n"
+                + "\n".join(tried)
+                + "\nInstall the package with its libraries (pip install ./python from a "
+                "calmgr checkout), or build calmgr (cmake --preset release && cmake --build "
+                "--preset release) and set CALMGR_LIBRARY to the full path of libcalmgr.so."
+            )
+        _lib_path = where
+        _lib = lib
         return lib
-    raise LibraryNotFoundError(
-        "cannot load the calmgr shared library; tried:\n"
-        + "\n".join(tried)
-        + "\nBuild and install calmgr (cmake --preset release && cmake --build --preset "
-        "release && cmake --install build/release), then set CALMGR_LIBRARY to the "
-        "full path of libcalmgr.so, or copy libcalmgr.so beside the calmgr package, "
-        "or put its directory on LD_LIBRARY_PATH."
-    )
 
 
 def library_path() -> str:
     """The path or name under which libcalmgr.so was loaded (loads it)."""
-    with _lock:
-        _load()
-        assert _lib_path is not None
-        return _lib_path
+    load()
+    assert _lib_path is not None
+    return _lib_path
 
 
 def function(name: str) -> Callable[..., Any]:
     """The C function ``name`` of the loaded library."""
-    lib = _load()
-    fn = getattr(lib, name, None)
+    fn = _functions.get(name)
     if fn is None:
-        raise LibraryNotFoundError(
-            f"{_lib_path} has no function {name}: it is an older calmgr build; "
-            "rebuild calmgr or point CALMGR_LIBRARY at a current libcalmgr.so"
-        )
+        found: Any = getattr(load(), name, None)
+        if not callable(found):
+            raise LibraryNotFoundError(
+                f"{_lib_path} has no function {name}: it is an older calmgr build than this "
+                f"package ({C.VERSION}); rebuild calmgr or point CALMGR_LIBRARY at a current "
+                "libcalmgr.so"
+            )
+        fn = _functions[name] = found
     return fn
 
 
-def call(name: str, *args: Any) -> Any:
-    """Calls the C function ``name`` under the package's lock; returns its result."""
-    with _lock:
-        return function(name)(*args)
+def has_function(name: str) -> bool:
+    """Whether the loaded library exports ``name``."""
+    try:
+        function(name)
+    except LibraryNotFoundError:
+        return False
+    return True
 
 
-def check(status: int, what: str, hint: str = "") -> None:
+def library_version() -> str:
+    """The loaded library's own version, "MAJOR.MINOR.PATCH" (CalVersion)."""
+    raw = function("CalVersion")()
+    return str(raw.decode("ascii")) if raw else "unknown"
+
+
+def check(status: int, call: str, cause: str = "") -> None:
     """Raises CalError unless status is CAL_OK."""
-    if status != CAL_OK:
-        raise CalError(status, what, hint)
-
-
-# Re-exported for the other modules.
-CPoint = _CPoint
-char_p = c_char_p
-double_p = POINTER(c_double)
+    if status != C.CAL_OK:
+        raise CalError(status, call, cause)

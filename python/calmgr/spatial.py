@@ -7,16 +7,19 @@ import math
 from typing import Any, List, Optional, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
-from . import _lib
+from . import _lib, _sync
 from . import constants as C
 from ._checks import text as _string
 from ._owned import Owned
+from ._setting import Setting
 
 _CONTROL_NAMES = {v: k for k, v in vars(C).items() if k.startswith("SCAL_")}
 _CHUNK = 0xFFFF  # SCalPixToCU reads a 16-bit count
 
 _Pair = Union[float, Tuple[float, float]]
+Pair = Tuple[float, float]
 
 
 def _pair(value: Any, what: str) -> Tuple[float, float]:
@@ -42,7 +45,12 @@ class SpatialCal(Owned):
     array([[5., 2.]])
     """
 
+    _create = "SCalCreate"
     _destroy = "SCalDestroy"
+    _c_save = "CalSaveSpatial"
+    _c_to_json = "CalSpatialToJson"
+    _c_from_json = "CalSpatialFromJson"
+    _format = "calmgr.spatial"
 
     def __init__(
         self,
@@ -59,7 +67,7 @@ class SpatialCal(Owned):
         number for both axes or an (x, y) pair; give scale or pixel_size."""
         if scale is not None and pixel_size is not None:
             raise ValueError("give scale or pixel_size, not both (one is 1 / the other)")
-        self._take("SCalCreate")
+        self._take()
         try:
             if scale is not None:
                 self.scale = scale
@@ -84,20 +92,31 @@ class SpatialCal(Owned):
 
     # -- plumbing ----------------------------------------------------------
 
-    def _control(self, code: int, axis: int, data: Any) -> None:
-        status = _lib.call("SCalControl", self.handle, code, axis, 0, data)
+    def _control(self, handle: int, code: int, axis: int, data: Any) -> None:
+        status = _lib.function("SCalControl")(handle, code, axis, 0, data)
         _lib.check(status, f"SCalControl({_CONTROL_NAMES.get(code, code)})",
                    "scales and pixel sizes must not be 0 or NaN"
                    if code in (C.SCAL_SET_SCALE, C.SCAL_SET_PIXEL_SIZE) else "")
 
     def _get(self, code: int, axis: int = 0) -> float:
         v = ctypes.c_double()
-        self._control(code, axis, ctypes.byref(v))
+        with self._reading() as handle:
+            self._control(handle, code, axis, ctypes.byref(v))
         return v.value
 
-    def _set(self, code: int, axis: int, value: float) -> None:
-        v = ctypes.c_double(value)
-        self._control(code, axis, ctypes.byref(v))
+    def _get_pair(self, code: int) -> Pair:
+        x, y = ctypes.c_double(), ctypes.c_double()
+        with self._reading() as handle:
+            self._control(handle, code, 0, ctypes.byref(x))
+            self._control(handle, code, 1, ctypes.byref(y))
+        return (x.value, y.value)
+
+    def _set(self, code: int, values: Tuple[float, ...]) -> None:
+        """Sets axis 0, then axis 1 (when two values are given), as one change."""
+        with self._writing() as handle:
+            for axis, value in enumerate(values):
+                v = ctypes.c_double(value)
+                self._control(handle, code, axis, ctypes.byref(v))
 
     def _set_pair(self, code: int, value: Any, what: str) -> None:
         x, y = _pair(value, what)
@@ -105,13 +124,18 @@ class SpatialCal(Owned):
                                                                    or math.isnan(x)
                                                                    or math.isnan(y)):
             raise ValueError(f"{what} must not be 0 or NaN, got ({x}, {y})")
-        self._set(code, 0, x)
-        self._set(code, 1, y)
+        self._set(code, (x, y))
 
     def _get_string(self, code: int) -> str:
         buf = ctypes.create_string_buffer(128)
-        self._control(code, 0, buf)
+        with self._reading() as handle:
+            self._control(handle, code, 0, buf)
         return buf.value.decode("utf-8", errors="replace")
+
+    def _set_string(self, code: int, value: str, what: str) -> None:
+        data = _string(value, what)
+        with self._writing() as handle:
+            self._control(handle, code, 0, data)
 
     # -- settings ----------------------------------------------------------
 
@@ -122,7 +146,7 @@ class SpatialCal(Owned):
 
     @name.setter
     def name(self, value: str) -> None:
-        self._control(C.SCAL_SET_NAME, 0, _string(value, "name"))
+        self._set_string(C.SCAL_SET_NAME, value, "name")
 
     @property
     def units(self) -> str:
@@ -131,34 +155,34 @@ class SpatialCal(Owned):
 
     @units.setter
     def units(self, value: str) -> None:
-        self._control(C.SCAL_SET_UNITS, 0, _string(value, "units"))
+        self._set_string(C.SCAL_SET_UNITS, value, "units")
 
-    @property
-    def scale(self) -> Tuple[float, float]:
+    def _get_scale(self) -> Pair:
         """(x, y) pixels per unit; set one number for both axes or a pair."""
-        return (self._get(C.SCAL_GET_SCALE, 0), self._get(C.SCAL_GET_SCALE, 1))
+        return self._get_pair(C.SCAL_GET_SCALE)
 
-    @scale.setter
-    def scale(self, value: _Pair) -> None:
+    def _set_scale(self, value: _Pair) -> None:
         self._set_pair(C.SCAL_SET_SCALE, value, "scale")
 
-    @property
-    def pixel_size(self) -> Tuple[float, float]:
-        """(x, y) units per pixel, 1 / scale; set one number or a pair."""
-        return (self._get(C.SCAL_GET_PIXEL_SIZE, 0), self._get(C.SCAL_GET_PIXEL_SIZE, 1))
+    scale = Setting(_get_scale, _set_scale)
 
-    @pixel_size.setter
-    def pixel_size(self, value: _Pair) -> None:
+    def _get_pixel_size(self) -> Pair:
+        """(x, y) units per pixel, 1 / scale; set one number or a pair."""
+        return self._get_pair(C.SCAL_GET_PIXEL_SIZE)
+
+    def _set_pixel_size(self, value: _Pair) -> None:
         self._set_pair(C.SCAL_SET_PIXEL_SIZE, value, "pixel_size")
 
-    @property
-    def origin(self) -> Tuple[float, float]:
-        """(x, y) pixel position of the units' zero; set one number or a pair."""
-        return (self._get(C.SCAL_GET_ORIGIN, 0), self._get(C.SCAL_GET_ORIGIN, 1))
+    pixel_size = Setting(_get_pixel_size, _set_pixel_size)
 
-    @origin.setter
-    def origin(self, value: _Pair) -> None:
+    def _get_origin(self) -> Pair:
+        """(x, y) pixel position of the units' zero; set one number or a pair."""
+        return self._get_pair(C.SCAL_GET_ORIGIN)
+
+    def _set_origin(self, value: _Pair) -> None:
         self._set_pair(C.SCAL_SET_ORIGIN, value, "origin")
+
+    origin = Setting(_get_origin, _set_origin)
 
     @property
     def aux_value(self) -> float:
@@ -167,7 +191,7 @@ class SpatialCal(Owned):
 
     @aux_value.setter
     def aux_value(self, value: float) -> None:
-        self._set(C.SCAL_SET_AUX_VALUE, 0, float(value))
+        self._set(C.SCAL_SET_AUX_VALUE, (float(value),))
 
     @property
     def pixel_area(self) -> float:
@@ -176,7 +200,7 @@ class SpatialCal(Owned):
 
     # -- use ---------------------------------------------------------------
 
-    def to_units(self, points: Any) -> np.ndarray:
+    def to_units(self, points: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """Calibrated positions of pixel ``points``.
 
         Args:
@@ -201,14 +225,12 @@ class SpatialCal(Owned):
             raise ValueError("pixel coordinates must lie within the int32 range")
         pixels = np.ascontiguousarray(array, dtype=np.int32).reshape(-1, 2)
         out = np.empty(pixels.shape, dtype=np.float64)
-        handle = self.handle
-        for start in range(0, pixels.shape[0], _CHUNK):
-            n = min(_CHUNK, pixels.shape[0] - start)
-            _lib.check(
-                _lib.call("SCalPixToCU", handle, pixels[start:].ctypes.data,
-                          out[start:].ctypes.data, n),
-                "SCalPixToCU",
-            )
+        fn = _lib.function("SCalPixToCU")
+        with self._reading() as handle:
+            for start in range(0, pixels.shape[0], _CHUNK):
+                n = min(_CHUNK, pixels.shape[0] - start)
+                _lib.check(fn(handle, pixels[start:].ctypes.data, out[start:].ctypes.data, n),
+                           "SCalPixToCU")
         return out.reshape(array.shape)
 
 
@@ -216,9 +238,11 @@ def spatial_registry() -> List[int]:
     """Handles of every live spatial calibration in the process, newest first."""
     handles: List[int] = []
     cur = ctypes.c_void_p(None)
-    while True:
-        _lib.check(_lib.call("SCalControl", cur, C.SCAL_GET_NEXT, 0, 0, ctypes.byref(cur)),
-                   "SCalControl(SCAL_GET_NEXT)")
-        if not cur.value:
-            return handles
-        handles.append(cur.value)
+    fn = _lib.function("SCalControl")
+    with _sync.registry:
+        while True:
+            _lib.check(fn(cur, C.SCAL_GET_NEXT, 0, 0, ctypes.byref(cur)),
+                       "SCalControl(SCAL_GET_NEXT)")
+            if not cur.value:
+                return handles
+            handles.append(cur.value)

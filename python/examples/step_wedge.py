@@ -7,7 +7,7 @@ become an intensity calibration fitted with the optical-density model. The
 whole image is then converted to densities, and the curve with its points is
 plotted to a PNG.
 
-    CALMGR_LIBRARY=build/release/libcalmgr.so python3 python/examples/step_wedge.py [out.png]
+    python3 python/examples/step_wedge.py [out.png]      (after pip install ./python)
 """
 
 from __future__ import annotations
@@ -43,7 +43,7 @@ def main(out_png: str) -> None:
     raw = np.array([image[:, 64 * k + 8: 64 * k + 56].mean() for k in range(8)])
     points = np.column_stack([raw, STEP_OD])
 
-    with calmgr.IntensityCal.from_points(points, "od", range=(0, 65535), table_size=4096,
+    with calmgr.IntensityCal.from_points(points, "density", dtype=np.uint16, table_size=4096,
                                          clamp_negative=True, name="step wedge",
                                          units="OD") as cal:
         density = cal.lookup(image, dtype=np.float32)
@@ -54,9 +54,8 @@ def main(out_png: str) -> None:
             step = density[:, 64 * k + 8: 64 * k + 56]
             print(f"  {k}   {raw[k]:9.1f}   {STEP_OD[k]:6.2f}     {step.mean():6.3f}")
 
-        grid = np.linspace(cal.range_min, cal.range_max, cal.table_size)
         fig, (ax, ax_img) = plt.subplots(1, 2, figsize=(11, 4.5))
-        ax.plot(grid, cal.table, label=f"calibration curve ({cal.fit} fit)")
+        ax.plot(cal.grid, cal.table, label=f"calibration curve ({cal.fit} fit)")
         ax.plot(raw, STEP_OD, "o", color="C3", label="step wedge points")
         ax.set_xlabel("raw pixel value (16-bit)")
         ax.set_ylabel(f"calibrated value ({cal.units})")

@@ -11,9 +11,10 @@ import calmgr
 from conftest import CLib, bits_equal
 
 WEDGE = [(200.0, 2.5), (900.0, 1.9), (1800.0, 1.2), (2900.0, 0.6), (3900.0, 0.1)]
-FIT_CODES = {"default": 0, "poly1": 1, "poly2": 2, "poly3": 3, "interp1": 4, "interp2": 5,
-             "interp3": 6, "od": 10, "exp1": 11, "exp2": 12, "exp3": 13, "log1": 21,
+FIT_CODES = {"piecewise": 0, "poly1": 1, "poly2": 2, "poly3": 3, "interp1": 4, "interp2": 5,
+             "interp3": 6, "density": 10, "exp1": 11, "exp2": 12, "exp3": 13, "log1": 21,
              "log2": 22, "log3": 23}
+ALIASES = {"default": "piecewise", "od": "density", "POLY2": "poly2"}
 
 
 def c_points_table(clib: CLib, points, fit: int, lo: float, hi: float, size: int,
@@ -41,6 +42,14 @@ def test_fit_names_build_the_table_of_their_code(clib: CLib, fit: str) -> None:
         ref = c_points_table(clib, WEDGE, FIT_CODES[fit], 0.0, 4095.0, 4096)
         assert bits_equal(cal.table, ref)
         assert cal.table_min == ref.min() and cal.table_max == ref.max()
+
+
+@pytest.mark.parametrize("alias,name", sorted(ALIASES.items()))
+def test_fit_aliases_name_the_same_fit(alias: str, name: str) -> None:
+    with calmgr.IntensityCal.from_points(WEDGE, alias, range=(0, 4095)) as cal:
+        assert cal.fit == name
+        cal.fit = FIT_CODES[name]
+        assert cal.fit == name
 
 
 def test_options_reach_the_builder(clib: CLib) -> None:
@@ -134,19 +143,35 @@ def test_bad_points_are_refused_and_nothing_is_left(points, error, match) -> Non
         assert cal.points.tolist() == [[0.0, 0.0], [255.0, 255.0]]
 
 
-def test_refusals_of_the_library_raise_cal_error_with_the_status_name() -> None:
+def test_refusals_of_the_library_name_their_cause_and_change_nothing() -> None:
     # Exponential fits need two positive calibrated values; the library says no.
     with pytest.raises(calmgr.CalError) as info:
         calmgr.IntensityCal.from_points([(0, -1.0), (100, 0.0), (200, 1.0)], "exp1")
     assert info.value.status == -985 and info.value.name == "CAL_ERR_INVALID"
-    assert "ICAL_SET_FIT_TYPE" in str(info.value) and "CAL_ERR_INVALID" in str(info.value)
-    with pytest.raises(calmgr.CalError, match="CAL_ERR_INVALID"):
+    assert str(info.value).startswith(
+        "exp1 needs at least two points with a positive calibrated value")
+    with pytest.raises(calmgr.CalError, match="incident level above the black level"):
         calmgr.IntensityCal.from_density(200.0, 100.0)
+    # A refused change on a live calibration puts back what it had changed.
+    with calmgr.IntensityCal.from_points(WEDGE, "poly2", range=(0, 4095)) as cal:
+        before = (cal.fit_type, cal.points.tobytes(), cal.range, cal.table.tobytes())
+        with pytest.raises(calmgr.CalError, match="exp2 needs at least two points"):
+            cal.update(points=[(0, -1.0), (100, 0.0), (200, 1.0)], fit="exp2",
+                       range=(0, 255))
+        assert (cal.fit_type, cal.points.tobytes(), cal.range, cal.table.tobytes()) == before
+    with calmgr.IntensityCal.from_density(5.0, 250.0) as cal:
+        table = cal.table
+        with pytest.raises(calmgr.CalError, match=r"black 300, incident 250"):
+            cal.black_level = 300.0
+        assert cal.black_level == 5.0 and bits_equal(cal.table, table)
     with calmgr.IntensityCal() as cal:
-        with pytest.raises(calmgr.CalError):
+        with pytest.raises(IndexError, match="has 2 points"):
             cal.point(2)
         with pytest.raises(IndexError):
             cal.point(70000)
+        cal.type = "none"
+        with pytest.raises(calmgr.CalError, match="type NONE; set its type first"):
+            cal.points = WEDGE
 
 
 @pytest.mark.parametrize("fit,error", [("poly9", ValueError), (14, ValueError), (20, ValueError),
@@ -175,3 +200,79 @@ def test_bad_settings_raise_and_change_nothing(setter: str, value, error) -> Non
             setattr(cal, setter, value)
         assert (cal.range, cal.table_size, cal.attribute, cal.options, cal.name,
                 cal.units) == before
+
+
+@pytest.mark.parametrize("dtype,expected", [(np.uint8, (0.0, 255.0)), (np.uint16, (0.0, 65535.0)),
+                                            ("uint16", (0.0, 65535.0))])
+def test_the_range_follows_the_samples_dtype(dtype, expected) -> None:
+    with calmgr.IntensityCal.from_points(WEDGE, "poly2", dtype=dtype) as cal:
+        assert cal.range == expected
+
+
+@pytest.mark.parametrize("kwargs,error,match", [
+    (dict(dtype=np.float32), ValueError, "uint8 and uint16"),
+    (dict(dtype=np.int32), ValueError, "uint8 and uint16"),
+    (dict(dtype="no such type"), TypeError, "numpy.uint8 or numpy.uint16"),
+    (dict(dtype=np.uint16, range=(0, 10)), ValueError, "not both"),
+])
+def test_a_range_is_inferred_only_for_sample_dtypes(kwargs, error, match) -> None:
+    with pytest.raises(error, match=match):
+        calmgr.IntensityCal.from_points(WEDGE, "poly2", **kwargs)
+
+
+BAD_RANGES = [((255, 0), "inverted"), ((5.0, 5.0), "empty"), ((0, float("nan")), "finite"),
+              ((float("-inf"), 1), "finite")]
+
+
+@pytest.mark.parametrize("bad,match", BAD_RANGES)
+def test_inverted_empty_or_infinite_ranges_are_refused_everywhere(bad, match) -> None:
+    makers = [lambda: calmgr.IntensityCal.from_points(WEDGE, range=bad),
+              lambda: calmgr.IntensityCal.from_density(5, 250, range=bad),
+              lambda: calmgr.IntensityCal.from_table([0, 1, 2], range=bad)]
+    for make in makers:
+        with pytest.raises(ValueError, match=match):
+            make()
+    with calmgr.IntensityCal.from_points(WEDGE, "poly2", range=(0, 4095)) as cal:
+        table = cal.table
+        with pytest.raises(ValueError, match=match):
+            cal.range = bad
+        with pytest.raises(ValueError, match=match):
+            cal.update(range=bad, fit="poly3")
+        assert cal.range == (0.0, 4095.0) and cal.fit == "poly2"
+        assert bits_equal(cal.table, table)
+
+
+def test_setting_one_end_past_the_other_says_to_set_both() -> None:
+    with calmgr.IntensityCal() as cal:
+        with pytest.raises(ValueError, match=r"inverted.*set both ends at once"):
+            cal.range_min = 300.0
+        with pytest.raises(ValueError, match="empty"):
+            cal.range_max = 0.0
+        cal.range = (300.0, 600.0)
+        cal.range_max = 700.0
+        assert cal.range == (300.0, 700.0)
+
+
+def test_the_grid_is_the_one_the_library_builds_on() -> None:
+    # Over this range the accumulated grid and min + i * step part ways in
+    # the last bit, so only the library's own walk reproduces the table.
+    lo, hi, n = 0.1, 1000.7, 777
+    x0, y0, x1, y1 = 3.0, 0.25, 997.0, 7.5
+    with calmgr.IntensityCal.from_points([(x0, y0), (x1, y1)], range=(lo, hi),
+                                         table_size=n) as cal:
+        grid = cal.grid
+        assert grid[0] == lo and grid.size == n
+        slope = (y1 - y0) / (x1 - x0)
+        intercept = y0 - x0 * slope
+        assert bits_equal(cal.table, slope * grid + intercept)
+        assert cal.grid_rule == "running_sum"
+        by_index = calmgr.table_grid(lo, hi, n, "product")
+        assert not bits_equal(by_index, grid)
+        assert bits_equal(calmgr.table_grid(lo, hi, n), grid)
+    # Piecewise interpolation places entry i at min + i * step. Through these
+    # points it gives back its input exactly (every operation is exact).
+    with calmgr.IntensityCal.from_points([(0, 0), (512, 512), (1024, 1024)], "interp1",
+                                         range=(0, 1024), table_size=1000) as cal:
+        assert cal.grid_rule == "product"
+        assert bits_equal(cal.table, cal.grid)
+        assert not bits_equal(cal.grid, calmgr.table_grid(0, 1024, 1000))

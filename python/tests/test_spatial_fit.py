@@ -1,4 +1,4 @@
-"""SpatialCal and polyfit against SCalPixToCU, PolynomialFit and
+"""SpatialCal and fit_values against SCalPixToCU, PolynomialFit and
 PolynomialFitRange called directly; shapes and refusals."""
 
 from __future__ import annotations
@@ -86,9 +86,9 @@ SAMPLES = np.ascontiguousarray(np.stack([X, Y], axis=1))
 
 
 @pytest.mark.parametrize("degree", [1, 2, 3, 7])
-def test_polyfit_at_abscissae_matches_polynomial_fit(clib: CLib, degree: int) -> None:
+def test_fit_values_at_abscissae_matches_polynomial_fit(clib: CLib, degree: int) -> None:
     at = np.linspace(-3, 9, 40000).reshape(200, 200)
-    got = calmgr.polyfit(X, Y, degree, at)
+    got = calmgr.fit_values(X, Y, degree, at)
     assert got.shape == (200, 200)
     flat = at.reshape(-1)
     ref = np.zeros((flat.size, 2))
@@ -99,33 +99,39 @@ def test_polyfit_at_abscissae_matches_polynomial_fit(clib: CLib, degree: int) ->
         assert clib.lib.PolynomialFit(SAMPLES.ctypes.data, 6, ref[lo:].ctypes.data, n,
                                       degree) == 0
     assert bits_equal(got.reshape(-1), np.ascontiguousarray(ref[:, 1]))
-    assert bits_equal(calmgr.polyfit(X, Y, degree), calmgr.polyfit(X, Y, degree, X))
+    assert bits_equal(calmgr.fit_values(X, Y, degree), calmgr.fit_values(X, Y, degree, X))
 
 
-def test_polyfit_over_a_grid_matches_polynomial_fit_range(clib: CLib) -> None:
-    got = calmgr.polyfit(X, Y, 3, grid=(0.0, 255.0, 256))
+def test_fit_values_over_a_grid_matches_polynomial_fit_range(clib: CLib) -> None:
+    got = calmgr.fit_values(X, Y, 3, grid=(0.0, 255.0, 256))
     ref = np.empty(256)
     assert clib.lib.PolynomialFitRange(SAMPLES.ctypes.data, 6, ref.ctypes.data, 0.0, 255.0,
                                        256, 3) == 0
     assert bits_equal(got, ref)
-    line = calmgr.polyfit([0, 1, 2], [1, 3, 5], 1, [10.0])
+    line = calmgr.fit_values([0, 1, 2], [1, 3, 5], 1, [10.0])
     assert abs(line[0] - 21.0) < 1e-9
 
 
 @pytest.mark.parametrize("kwargs,error,match", [
-    (dict(degree=0), calmgr.CalError, "FIT_ERR_ARGS"),
-    (dict(degree=8), calmgr.CalError, "FIT_ERR_ARGS"),
-    (dict(degree=65537), calmgr.CalError, "FIT_ERR_ARGS"),
+    (dict(degree=0), calmgr.CalError, "degree must be 1..7"),
+    (dict(degree=8), calmgr.CalError, "degree must be 1..7"),
+    (dict(degree=65537), calmgr.CalError, "degree must be 1..7"),
     (dict(degree=2.0), TypeError, "int"),
     (dict(degree=2, grid=(0, 1, 1)), ValueError, "grid count"),
     (dict(degree=2, grid=(0, 1, 5), at=[1.0]), ValueError, "not both"),
     (dict(degree=2, y=[1.0, 2.0]), ValueError, "equal length"),
     (dict(degree=2, x=[], y=[]), ValueError, "1 to 32767"),
 ])
-def test_polyfit_refusals(kwargs, error, match) -> None:
+def test_fit_values_refusals(kwargs, error, match) -> None:
     args = dict(x=X, y=Y)
     args.update(kwargs)
     with pytest.raises(error, match=match) as info:
-        calmgr.polyfit(**args)
+        calmgr.fit_values(**args)
     if error is calmgr.CalError:
         assert info.value.status == -1 and info.value.name == "FIT_ERR_ARGS"
+
+
+def test_polyfit_is_a_deprecated_alias_that_says_what_it_returns() -> None:
+    with pytest.warns(DeprecationWarning, match="fitted values, not coefficients"):
+        got = calmgr.polyfit(X, Y, 2, [1.0, 2.0])
+    assert bits_equal(got, calmgr.fit_values(X, Y, 2, [1.0, 2.0]))

@@ -79,8 +79,9 @@ void refresh_table_stats(IntensityCal* cal);
 int16_t compute_direct_mode(const IntensityCal* cal);
 
 // Converts count values of element width 1 (u8), 2 (u16), 4 (float) or
-// 8 (double) through the table by linear interpolation, writing doubles or
-// floats. out may equal samples when the elements are equally wide.
+// 8 (double) through the table (of at least two entries) by linear
+// interpolation, writing doubles or floats. out may equal samples when the
+// elements are equally wide.
 void interpolate_lookup(const IntensityCal* cal, const void* samples, void* out, uint64_t count,
                         int width, int float_out);
 

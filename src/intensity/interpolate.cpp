@@ -4,7 +4,6 @@
 // it. The grid (with its scale, table steps per input unit) is set up once
 // per call and the kernel set of the processor does the per-value work.
 #include "intensity/lookup.h"
-#include "intensity/lookup_reference.h"
 
 #include <cmath>
 
@@ -24,7 +23,9 @@ bool streamed(uint64_t count, size_t out_size) { return count * out_size >= kern
 // fitted-curve builder may convert doubles in place.
 void interpolate_lookup(const IntensityCal* cal, const void* samples, void* out, uint64_t count, int width,
                         int float_out) {
-    if (cal == nullptr || cal->table == nullptr || cal->table_size == 0) return;
+    // Every setter keeps at least two entries; a record without them has no
+    // interval to interpolate in and gets nothing written.
+    if (cal == nullptr || cal->table == nullptr || cal->table_size < 2) return;
     int w;
     switch (width) {
         case 1: w = 0; break;
@@ -32,10 +33,6 @@ void interpolate_lookup(const IntensityCal* cal, const void* samples, void* out,
         case 4: w = 2; break;
         case 8: w = 3; break;
         default: return;
-    }
-    if (cal->table_size == 1) {  // no interval to interpolate in: every value takes the one entry
-        ref::interpolate_lookup(cal, samples, out, count, width, float_out);
-        return;
     }
     const kern::Kernels& k = kern::active();
     const bool nt = streamed(count, float_out ? 4 : 8);

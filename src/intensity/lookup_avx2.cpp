@@ -47,22 +47,6 @@ inline void store4<float>(unsigned char* p, __m256d v, bool nt) {
     store_v(p, _mm256_cvtpd_ps(v), nt);
 }
 
-// Four doubles of a table, two scalar loads per 128-bit half.
-template <class I>
-inline __m256d quad_d(const double* t, const I& ix, int j) {
-    const __m128d lo = _mm_loadh_pd(_mm_load_sd(t + ix[j]), t + ix[j + 1]);
-    const __m128d hi = _mm_loadh_pd(_mm_load_sd(t + ix[j + 2]), t + ix[j + 3]);
-    return _mm256_set_m128d(hi, lo);
-}
-
-template <class I>
-inline __m128 quad_f(const float* t, const I& ix, int j) {
-    __m128 a = _mm_load_ss(t + ix[j]);
-    a = _mm_insert_ps(a, _mm_load_ss(t + ix[j + 1]), 0x10);
-    a = _mm_insert_ps(a, _mm_load_ss(t + ix[j + 2]), 0x20);
-    return _mm_insert_ps(a, _mm_load_ss(t + ix[j + 3]), 0x30);
-}
-
 struct Ops {
     static void fence() { _mm_sfence(); }
 
@@ -112,18 +96,8 @@ struct Ops {
         store4<O>(op + 4 * sizeof(O), r1, s);
     }
 
-    // The eight clamped 16-bit indices, taken out of the vector as two
-    // 64-bit words and split with shifts (cheaper than a store and reloads).
-    struct Idx16 {
-        uint64_t w0, w1;
-        explicit Idx16(const unsigned char* p) {
-            const __m128i v = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                            _mm_set1_epi16(4095));
-            w0 = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
-            w1 = static_cast<uint64_t>(_mm_extract_epi64(v, 1));
-        }
-        size_t operator[](int j) const { return ((j < 4 ? w0 >> (16 * j) : w1 >> (16 * (j - 4)))) & 0xFFFFu; }
-    };
+    // Eight 16-bit samples' indices, clamped to the direct table.
+    using Idx16 = Idx16Words;
 
     // Eight entries of a direct table to p: doubles as doubles, doubles
     // rounded to float, or floats.

@@ -1,5 +1,5 @@
 // The fast lookup kernels: one set per instruction-set level (portable,
-// SSE2, AVX2), each compiled in its own file with its own flags and chosen
+// SSE2, AVX2, AVX-512), each compiled in its own file with its own flags and chosen
 // once per process from the processor's features. Kernels see only plain
 // data (table pointers, the grid, raw buffers) so that no inline function
 // compiled for a higher level can be shared with code that runs anywhere.
@@ -26,7 +26,7 @@ struct Grid {
     bool finite;
 };
 
-enum class Isa : int { portable = 0, sse2 = 1, avx2 = 2 };
+enum class Isa : int { portable = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
 
 using InterpFn = void (*)(const Grid& g, const void* in, void* out, size_t n, bool nt);
 using Index8DFn = void (*)(const double* table, const void* in, void* out, size_t n, bool nt);
@@ -64,6 +64,18 @@ const Kernels& portable_kernels();
 // Null where the build or the target has no such level.
 const Kernels* sse2_kernels();
 const Kernels* avx2_kernels();
+// AVX-512 (F, BW, VL, DQ): only in builds with CALMGR_AVX512=ON.
+const Kernels* avx512_kernels();
+
+// The set of a level: null where the build or the target has none.
+const Kernels* kernels_for(Isa level);
+
+// The level's name: "portable", "sse2", "avx2" or "avx512".
+const char* isa_name(Isa level);
+
+// Whether this processor, and the operating system's saved register
+// state, run the AVX-512 set's instructions.
+bool cpu_runs_avx512();
 
 // The set in use: the highest level the processor runs, unless a test has
 // forced a lower one. Chosen on first use; the check is inline because

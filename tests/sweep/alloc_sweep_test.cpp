@@ -614,6 +614,48 @@ TEST_F(Sweep, PolynomialFitAndFitRange) {
     }
 }
 
+// ---- fit reports and the inverse lookup ------------------------------------------
+
+// They need no memory at all: with both allocators refusing every request
+// they still succeed, ask for nothing, and give what they give undisturbed.
+TEST_F(Sweep, FitReportsAndInverseAskForNoMemory) {
+    IntensityCal* cal = lib([] { return ICalCreate(); });
+    ASSERT_NE(cal, nullptr);
+    ctl(cal, ICAL_SET_TABLE_SIZE, 4096, 1, nullptr);
+    const double hi = 4095.0;
+    ctl(cal, ICAL_SET_RANGE_MAX, 0, 1, &hi);
+    ctl(cal, ICAL_SET_POINTS, 5, 1, kFivePoints);
+    ctl(cal, ICAL_SET_FIT_TYPE, 12, 0, nullptr);
+    std::vector<RealPoint> samples;
+    for (int i = 0; i < 300; ++i) samples.push_back({i * 0.5, std::cos(i * 0.1)});
+    std::vector<double> values(5000);
+    for (size_t k = 0; k < values.size(); ++k) values[k] = 0.05 + 2.0 * static_cast<double>(k) / values.size();
+
+    auto run = [&](CalFitReport& poly, CalFitReport& curve, std::vector<double>& inputs) {
+        inputs.assign(values.size(), 0.0);
+        uint64_t unresolved = 0;
+        EXPECT_EQ(lib([&] { return PolynomialFitReport(samples.data(), 300, 7, &poly); }), CAL_OK);
+        EXPECT_EQ(lib([&] { return ICalFitReport(cal, &curve); }), CAL_OK);
+        EXPECT_EQ(lib([&] { return ICalInverse(cal, values.data(), values.size(), inputs.data(), &unresolved); }),
+                  CAL_OK);
+    };
+    CalFitReport poly_ref, curve_ref, poly, curve;
+    std::vector<double> inputs_ref, inputs;
+    run(poly_ref, curve_ref, inputs_ref);
+    const uint64_t image_refused = image_.refused(), heap_refused = heap_.refused();
+    image_.fail(Mode::FromK, 1);
+    heap_.fail(Mode::FromK, 1);
+    run(poly, curve, inputs);
+    image_.stop();
+    heap_.stop();
+    EXPECT_EQ(image_.refused(), image_refused) << "asked the image library for memory";
+    EXPECT_EQ(heap_.refused(), heap_refused) << "asked the heap for memory";
+    EXPECT_EQ(std::memcmp(&poly, &poly_ref, sizeof poly), 0);
+    EXPECT_EQ(std::memcmp(&curve, &curve_ref, sizeof curve), 0);
+    EXPECT_EQ(std::memcmp(inputs.data(), inputs_ref.data(), inputs.size() * sizeof(double)), 0);
+    destroy_all();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -2,6 +2,8 @@
 // with a non-zero exit and no file left for every kind of bad input.
 #include "tool_support.h"
 
+#include "calmgr.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,6 +50,27 @@ TEST(CurveCommand, SummaryTablePlotAndSave) {
     const ToolRun again = run_tool({"curve", "--cal", (dir / "c.json").string()});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, r.out.substr(0, r.out.find("wrote:")));
+    std::filesystem::remove_all(dir);
+}
+
+// The CSV's input column once came from min + i * step while the fitted
+// builders step by running sums: it must be the grid the table was built on.
+TEST(CurveCommand, TableInputColumnIsTheGridTheLibraryUsed) {
+    const auto dir = scratch("grid");
+    const calmgr::Range range{-3.7, 1234.9};
+    for (const auto& [fit, rule] : {std::pair{"poly2", calmgr::GridRule::RunningSum},
+                                    std::pair{"interp1", calmgr::GridRule::Product}}) {
+        SCOPED_TRACE(fit);
+        const auto file = (dir / (std::string(fit) + ".csv")).string();
+        ASSERT_EQ(run_tool({"curve", "--points", "0:0,300:1,900:5,1200:6", "--fit", fit, "--range", "-3.7:1234.9",
+                            "--size", "997", "--table", file}).status, 0);
+        const auto rows = lines(slurp(file));
+        const auto grid = calmgr::grid_inputs(range, 997, rule);
+        ASSERT_EQ(rows.size(), grid.size() + 1);
+        size_t differ = 0;
+        for (size_t i = 0; i < grid.size(); ++i) differ += std::stod(rows[i + 1]) != grid[i];
+        EXPECT_EQ(differ, 0u);
+    }
     std::filesystem::remove_all(dir);
 }
 
@@ -166,7 +189,7 @@ TEST(FitCommand, EvaluatesAtPointsAndOnAGrid) {
 }
 
 TEST(HelpAndUsage, EverySubcommandHasHelp) {
-    for (const char* sub : {"curve", "apply", "info", "spatial", "fit"}) {
+    for (const char* sub : {"curve", "apply", "info", "check", "spatial", "fit"}) {
         const ToolRun r = run_tool({sub, "--help"});
         EXPECT_EQ(r.status, 0) << sub;
         EXPECT_NE(r.out.find("Usage:"), std::string::npos) << sub;

@@ -79,7 +79,7 @@ TEST(Fidelity, EveryPageConvertedWithItsTags) {
     write_tiff_pages(dir / "in.tif", pages);
 
     const ToolRun r = run_tool({"apply", (dir / "in.tif").string(), (dir / "out.tif").string(), "--points",
-                                "0:0.5,30000:20,65535:90", "--name", "wedge", "--units", "OD"});
+                                "0:0.5,30000:20,65535:90", "--range", "0:65535", "--name", "wedge", "--units", "OD"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     ASSERT_EQ(count_pages(dir / "out.tif"), 3);
@@ -91,7 +91,7 @@ TEST(Fidelity, EveryPageConvertedWithItsTags) {
         EXPECT_EQ(img.spp, pages[k].spp);
         EXPECT_EQ(img.format, SAMPLEFORMAT_IEEEFP);
         EXPECT_EQ(img.tags.software, kVersion);
-        EXPECT_EQ(img.values, expected_values(pages[k], "0:0.5,30000:20,65535:90"));
+        EXPECT_EQ(img.values, expected_values(pages[k], "0:0.5,30000:20,65535:90", 65535));
     }
     const FloatImage first = read_float_tiff(dir / "out.tif", 0);
     const PageTags& g = first.tags;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace tooltest;
@@ -83,28 +84,51 @@ std::string short_strip_tiff(uint32_t width, uint32_t height) {
 
 }  // namespace
 
+// libtiff's RGB decoding of a YCbCr JPEG image, strips or tiles, as rows.
+std::vector<uint8_t> decode_rgb(const fs::path& p) {
+    TIFF* t = TIFFOpen(p.c_str(), "r");
+    uint32_t w = 0, h = 0, tw = 0, th = 0;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    std::vector<uint8_t> rgb(size_t{w} * 3 * h);
+    if (!TIFFIsTiled(t)) {
+        for (uint32_t y = 0; y < h; ++y) EXPECT_GE(TIFFReadScanline(t, rgb.data() + y * w * 3, y, 0), 0);
+    } else {
+        TIFFGetField(t, TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &th);
+        std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize64(t)));
+        for (uint32_t ty = 0; ty < h; ty += th)
+            for (uint32_t tx = 0; tx < w; tx += tw) {
+                EXPECT_GE(TIFFReadTile(t, tile.data(), tx, ty, 0, 0), 0);
+                for (uint32_t r = 0; r < th && ty + r < h; ++r)
+                    std::memcpy(rgb.data() + (size_t{ty + r} * w + tx) * 3, tile.data() + size_t{r} * tw * 3,
+                                size_t{std::min(tw, w - tx)} * 3);
+            }
+    }
+    TIFFClose(t);
+    return rgb;
+}
+
 TEST(Inputs, ColourJpegIsReadAsRgb) {
     if (!TIFFIsCODECConfigured(COMPRESSION_JPEG)) GTEST_SKIP() << "libtiff without JPEG";
     const auto dir = scratch("jpeg");
-    TiffLayout s;
-    s.width = 40, s.height = 32, s.spp = 3, s.bps = 8, s.rows_per_strip = 16;
-    s.photometric = PHOTOMETRIC_YCBCR, s.compression = COMPRESSION_JPEG;
-    fill_pattern(s);
-    write_tiff(dir / "in.tif", s);
-    // What libtiff's RGB conversion gives, row by row.
-    std::vector<uint8_t> rgb(size_t{s.width} * 3 * s.height);
-    TIFF* t = TIFFOpen((dir / "in.tif").c_str(), "r");
-    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    for (uint32_t y = 0; y < s.height; ++y) ASSERT_GE(TIFFReadScanline(t, rgb.data() + y * s.width * 3, y, 0), 0);
-    TIFFClose(t);
-
-    const ToolRun r = run_tool(apply(dir / "in.tif", dir / "out.tif", 255));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("JPEG YCbCr read as 8-bit RGB"), std::string::npos) << r.out;
-    const FloatImage img = read_float_tiff(dir / "out.tif");
-    EXPECT_EQ(img.photometric, PHOTOMETRIC_RGB);
-    EXPECT_EQ(img.values, Cal(255).lookup(ICAL_SAMPLE_U8_RGB, rgb.data(), s.width * s.height, rgb.size()));
-
+    for (const uint32_t tile : {0u, 16u}) {
+        SCOPED_TRACE(tile);
+        TiffLayout s;
+        s.width = 40, s.height = 36, s.spp = 3, s.bps = 8, s.rows_per_strip = 16, s.tile = tile;
+        s.photometric = PHOTOMETRIC_YCBCR, s.compression = COMPRESSION_JPEG;
+        fill_pattern(s);
+        write_tiff(dir / "in.tif", s);
+        const std::vector<uint8_t> rgb = decode_rgb(dir / "in.tif");
+        const ToolRun r = run_tool(apply(dir / "in.tif", dir / "out.tif", 255));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("JPEG YCbCr read as 8-bit RGB"), std::string::npos) << r.out;
+        const FloatImage img = read_float_tiff(dir / "out.tif");
+        EXPECT_EQ(img.photometric, PHOTOMETRIC_RGB);
+        EXPECT_EQ(img.tile_width, tile);
+        EXPECT_EQ(img.values, Cal(255).lookup(ICAL_SAMPLE_U8_RGB, rgb.data(), s.width * s.height, rgb.size()));
+    }
     // Damaged JPEG data: the command fails quoting libjpeg's complaint.
     const auto [off, len] = first_strip(dir / "in.tif");
     overwrite(dir / "in.tif", off + len / 2, std::string("\xFF\xD9\x13\x37\xFF\xD0", 6));

@@ -6,7 +6,7 @@
 
 #include "intensity/lookup.h"
 #include "intensity/lookup_kernels.h"
-#include "intensity/lookup_reference.h"
+#include "support/lookup_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 namespace lookup_test {
 
 using calmgr::kern::Isa;
+using calmgr::kern::isa_name;
 
 // A calibration whose table lives in a vector of the test.
 struct TestCal {
@@ -95,10 +96,6 @@ inline ::testing::AssertionResult same_as_reference(const IntensityCal* cal, uin
         }
     }
     return ::testing::AssertionSuccess();
-}
-
-inline std::string isa_name(Isa l) {
-    return l == Isa::avx2 ? "avx2" : l == Isa::sse2 ? "sse2" : "portable";
 }
 
 // Names a calibration in failure messages.

@@ -15,14 +15,6 @@ namespace {
 using namespace lookup_test;
 using calmgr::kern::Kernels;
 
-const Kernels* kernels_of(Isa level) {
-    switch (level) {
-        case Isa::avx2: return calmgr::kern::avx2_kernels();
-        case Isa::sse2: return calmgr::kern::sse2_kernels();
-        default: return &calmgr::kern::portable_kernels();
-    }
-}
-
 // Names the first empty slot of a kernel set, or returns null.
 const char* missing_kernel(const Kernels& k) {
     for (int w = 0; w < 4; ++w) {
@@ -54,7 +46,7 @@ const char* missing_kernel(const Kernels& k) {
 
 TEST(LookupIsa, ForcedLevelsAreClampedToTheBestAndTakeEffect) {
     const Isa best = calmgr::kern::best_isa();
-    for (Isa level : {Isa::portable, Isa::sse2, Isa::avx2}) {
+    for (Isa level : {Isa::portable, Isa::sse2, Isa::avx2, Isa::avx512}) {
         const Isa expected = static_cast<int>(level) < static_cast<int>(best) ? level : best;
         EXPECT_EQ(calmgr::kern::force_isa(level), expected) << isa_name(level);
         EXPECT_EQ(calmgr::kern::active().isa, expected) << isa_name(level);
@@ -65,7 +57,7 @@ TEST(LookupIsa, ForcedLevelsAreClampedToTheBestAndTakeEffect) {
 
 TEST(LookupIsa, EveryLevelUpToTheBestHasACompleteKernelSet) {
     for (Isa level : levels()) {
-        const Kernels* k = kernels_of(level);
+        const Kernels* k = calmgr::kern::kernels_for(level);
         ASSERT_NE(k, nullptr) << isa_name(level);
         EXPECT_EQ(k->isa, level);
         const char* missing = missing_kernel(*k);
@@ -81,9 +73,35 @@ TEST(LookupIsa, VectorSetsExistOnlyOnTheirOwnTargets) {
 #elif !defined(__i386__)
     EXPECT_EQ(calmgr::kern::sse2_kernels(), nullptr);
     EXPECT_EQ(calmgr::kern::avx2_kernels(), nullptr);
+    EXPECT_EQ(calmgr::kern::avx512_kernels(), nullptr);
     EXPECT_EQ(calmgr::kern::best_isa(), Isa::portable);
 #endif
     EXPECT_GT(calmgr::kern::measure_nt_threshold(), 0u);
+}
+
+// The AVX-512 set is chosen exactly where it was built and the processor
+// and operating system run it; then every exactness test of this program
+// covers it through levels(). Elsewhere this says why it was not run.
+TEST(LookupIsa, Avx512SetRunsWhereBuiltAndSupported) {
+#if defined(__x86_64__) || defined(__i386__)
+    // The compiler's own reading of the processor (which also consults the
+    // operating system's saved state) must agree with the library's.
+    __builtin_cpu_init();
+    const bool compiler_says = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    EXPECT_EQ(calmgr::kern::cpu_runs_avx512(), compiler_says);
+#endif
+    if (calmgr::kern::avx512_kernels() == nullptr) {
+        EXPECT_NE(calmgr::kern::best_isa(), Isa::avx512);
+        GTEST_SKIP() << "AVX-512 kernels not built (configure with -DCALMGR_AVX512=ON to build them)";
+    }
+    if (!calmgr::kern::cpu_runs_avx512()) {
+        EXPECT_NE(calmgr::kern::best_isa(), Isa::avx512);
+        GTEST_SKIP() << "AVX-512 kernels built but not run: this processor or its operating system lacks "
+                        "AVX-512 F/BW/VL/DQ";
+    }
+    EXPECT_EQ(calmgr::kern::best_isa(), Isa::avx512);
+    EXPECT_EQ(levels().back(), Isa::avx512);
 }
 
 // a + f * d with the product rounded on its own; volatile keeps any
