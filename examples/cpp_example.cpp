@@ -1,6 +1,7 @@
 // calmgr from C++: a step-wedge calibration built from five points, a row of
 // 16-bit pixels calibrated into floats, pixel positions in millimetres, a
-// polynomial fit, and the errors the layer reports.
+// polynomial fit, the findings of a doubtful calibration, and the errors the
+// layer reports.
 // Build against an installed copy:
 //   c++ -std=c++17 cpp_example.cpp $(pkg-config --cflags --libs calmgr)
 #include <calmgr.hpp>
@@ -47,6 +48,13 @@ int main() {
         std::printf("quadratic fit at 0, 1000 .. 4000:");
         for (double v : fitted) std::printf(" %.3f", v);
         std::printf("\n");
+
+        // A calibration says what makes its numbers untrustworthy: here two
+        // points share an input value but not a calibrated value.
+        const auto spiky = calmgr::IntensityCalibration::from_points(
+            std::vector<CalPoint>{{0.0, 0.0}, {64.0, 1.0}, {64.0, 2.0}, {255.0, 3.0}});
+        for (const calmgr::Finding& f : spiky.diagnose())
+            std::printf("warning: %s\n", f.describe().c_str());
 
         // Statuses other than CAL_OK arrive as calmgr::Error.
         try {

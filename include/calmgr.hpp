@@ -36,6 +36,10 @@
  *   Policy::OutsideNan         ICAL_POLICY_OUTSIDE_NAN     outside="nan"
  *   Policy::NanPropagate       ICAL_POLICY_NAN_PROPAGATE   nan="propagate"
  *   Layout::Rgb                ICAL_SAMPLE_U8_RGB/U16_RGB  three values per pixel
+ *   Diag::EmptyRange, ...      ICAL_DIAG_EMPTY_RANGE, ...  "empty_range", ... (the suffix
+ *                                                          in lower case; diag_name())
+ *   Finding{code, point, entry, value, text}
+ *                              CalFinding, CalDiagText     the same fields
  *   Range{min, max}            range_min, range_max        range=(min, max)
  *   grid_inputs, GridRule      (the builders' grid)        the same two rules
  *
@@ -49,6 +53,7 @@
 
 #include "calmgr/core.hpp"
 #include "calmgr/types.hpp"
+#include "calmgr/findings.hpp"
 #include "calmgr/lookup.hpp"
 #include "calmgr/intensity_view.hpp"
 #include "calmgr/intensity.hpp"

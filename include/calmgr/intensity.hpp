@@ -46,7 +46,8 @@ public:
 
     /* Builders. Each refuses a range that is not usable (Range::usable())
      * and more than 32767 points or entries, and throws the library's
-     * status when the table cannot be built; nothing is left behind. */
+     * status when the table cannot be built, with the findings that say
+     * why (see diagnose()); nothing is left behind. */
 
     /* A standard curve through the points: the straight line for two, the
      * fit type's curve for more. */
@@ -99,7 +100,8 @@ public:
     void set_name(std::string_view name) { set_string(ICAL_SET_NAME, name); }
     void set_units(std::string_view units) { set_string(ICAL_SET_UNITS, units); }
     void set_type(CalType type, Rebuild rebuild = Rebuild::Now) {
-        control(ICAL_SET_TYPE, static_cast<int32_t>(type), static_cast<int32_t>(rebuild), nullptr);
+        detail::require(static_cast<uint32_t>(type) <= ICAL_TYPE_NONE, "set_type: not a calibration type (0..3)");
+        rebuilding_control(ICAL_SET_TYPE, static_cast<int32_t>(type), static_cast<int32_t>(rebuild), nullptr);
     }
 
     /* One limit at a time, as the library stores it: the range may pass
@@ -116,8 +118,9 @@ public:
     }
 
     void set_points(Span<const CalPoint> points, Rebuild r = Rebuild::Now) {
+        detail::require(points.size() >= 2, "set_points: fewer than 2 points");
         detail::require(points.size() <= detail::max_count16, "set_points: more than 32767 points");
-        control(ICAL_SET_POINTS, static_cast<int32_t>(points.size()), static_cast<int32_t>(r),
+        rebuilding_control(ICAL_SET_POINTS, static_cast<int32_t>(points.size()), static_cast<int32_t>(r),
                 const_cast<CalPoint*>(points.data()));
     }
     /* Changes one point; a standard calibration rebuilds after each half. */
@@ -152,10 +155,10 @@ public:
     void set_fit_type(Fit fit, Rebuild r = Rebuild::Now) {
         detail::require(is_fit_code(static_cast<int16_t>(fit)),
                         "set_fit_type: not a fit type (0..13, 21..23)");
-        control(ICAL_SET_FIT_TYPE, static_cast<int32_t>(fit), static_cast<int32_t>(r), nullptr);
+        rebuilding_control(ICAL_SET_FIT_TYPE, static_cast<int32_t>(fit), static_cast<int32_t>(r), nullptr);
     }
     void set_options(Options options, Rebuild r = Rebuild::Now) {
-        control(ICAL_SET_OPTIONS, static_cast<int32_t>(options), static_cast<int32_t>(r), nullptr);
+        rebuilding_control(ICAL_SET_OPTIONS, static_cast<int32_t>(options), static_cast<int32_t>(r), nullptr);
     }
     void set_attribute(int16_t a) { control(ICAL_SET_ATTRIBUTE, a, 0, nullptr); }
 
@@ -180,7 +183,7 @@ private:
         control(code, 0, 0, buffer.data());
     }
     void set_double(uint32_t code, double v, Rebuild r) {
-        control(code, 0, static_cast<int32_t>(r), &v);
+        rebuilding_control(code, 0, static_cast<int32_t>(r), &v);
     }
 };
 

@@ -1,12 +1,14 @@
 /*
  * calmgr/intensity_view.hpp - calmgr::IntensityView, a non-owning, read-only
  * view of an intensity calibration: typed getters that check every status,
- * a snapshot of all settings, the table's grid inputs and the lookups.
+ * a snapshot of all settings, the table's grid inputs, the diagnosis and
+ * the lookups.
  * Part of the header-only C++ layer; include <calmgr.hpp>.
  */
 #ifndef CALMGR_INTENSITY_VIEW_HPP
 #define CALMGR_INTENSITY_VIEW_HPP
 
+#include "calmgr/findings.hpp"
 #include "calmgr/lookup.hpp"
 
 namespace calmgr {
@@ -135,6 +137,24 @@ public:
         return s;
     }
 
+    /* What makes the calibration's numbers untrustworthy, in the library's
+     * fixed order (the range, the points in index order, the table); empty
+     * for a table a careful user would accept. Changes nothing. */
+    [[nodiscard]] std::vector<Finding> diagnose() const {
+        const IntensityCal* cal = handle();
+        std::vector<CalFinding> raw;
+        uint32_t count = 0;
+        detail::check(ICalDiagnose(cal, nullptr, 0, &count), "ICalDiagnose");
+        while (raw.size() < count) {
+            raw.resize(count);
+            detail::check(ICalDiagnose(cal, raw.data(), static_cast<uint32_t>(raw.size()), &count),
+                          "ICalDiagnose");
+        }
+        std::vector<Finding> findings;
+        for (std::size_t i = 0; i < count; ++i) findings.push_back(detail::finding_of(raw[i]));
+        return findings;
+    }
+
     /* Lookups into a caller's buffer: `in` a contiguous range of uint8_t,
      * uint16_t, float or double samples, `out` a writable one of double or
      * float of the same size (an lvalue container or a view, never a
@@ -180,6 +200,19 @@ protected:
     void control(uint32_t code, int32_t value, int32_t index, void* data) const {
         const int32_t status = ICalControl(const_cast<IntensityCal*>(handle()), code, value, index, data);
         if (status != CAL_OK) throw Error(status, detail::control_call("ICalControl", code));
+    }
+    // ICalControl for a setter that rebuilds the table: when the library
+    // refuses to build it, the findings that explain why join the message.
+    void rebuilding_control(uint32_t code, int32_t value, int32_t index, void* data) const {
+        const int32_t status = ICalControl(const_cast<IntensityCal*>(handle()), code, value, index, data);
+        if (status == CAL_OK) return;
+        std::string cause = detail::control_call("ICalControl", code);
+        if (status == CAL_ERR_INVALID) {
+            const std::vector<Finding> findings = diagnose();
+            for (std::size_t i = 0; i < findings.size(); ++i)
+                cause += (i == 0 ? ": the table cannot be built: " : "; ") + findings[i].describe();
+        }
+        throw Error(status, cause);
     }
     static int32_t point_index(std::size_t index) {
         detail::require(index <= 0xFFFF, "point index above 65535");

@@ -144,7 +144,7 @@ TEST(Intensity, RefusalsBecomeErrorsAndLeaveNothingBehind) {
         FAIL() << "one point accepted";
     } catch (const Error& e) {
         EXPECT_EQ(e.status(), CAL_ERR_INVALID);
-        EXPECT_STREQ(e.what(), "ICalControl(ICAL_SET_POINTS): CAL_ERR_INVALID (-985)");
+        EXPECT_STREQ(e.what(), "set_points: fewer than 2 points: CAL_ERR_INVALID (-985)");
     }
     EXPECT_EQ(cal.num_points(), 2u);
     EXPECT_EQ(expect_error([&] { cal.set_type(static_cast<CalType>(4)); }), CAL_ERR_INVALID);
