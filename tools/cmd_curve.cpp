@@ -2,7 +2,7 @@
 // with --json, a JSON document) and write, on request, its table (CSV),
 // the calibration (JSON) and a plot (SVG).
 #include "cal_info.h"
-#include "calmgr_io.h"
+#include "calmgr/io.hpp"
 #include "commands.h"
 #include "console.h"
 #include "curve_options.h"
@@ -31,11 +31,11 @@ void run_curve(const CurveCommand& c) {
     std::vector<std::pair<std::string, std::string>> files;
     if (!c.table_file.empty()) files.emplace_back(c.table_file, table_csv(info));
     if (!c.save_file.empty()) {
-        char err[512];
-        char* json = CalIntensityToJson(cal.get(), err, sizeof err);
-        if (json == nullptr) fail(err);
-        files.emplace_back(c.save_file, json);
-        CalFreeJson(json);
+        try {
+            files.emplace_back(c.save_file, calmgr::to_json(cal));
+        } catch (const calmgr::Error& e) {
+            fail(e.cause());
+        }
     }
     if (!c.plot_file.empty()) files.emplace_back(c.plot_file, svg_plot(info));
     write_text_files(files, c.curve.input_files());
