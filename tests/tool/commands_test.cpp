@@ -189,7 +189,7 @@ TEST(FitCommand, EvaluatesAtPointsAndOnAGrid) {
 }
 
 TEST(HelpAndUsage, EverySubcommandHasHelp) {
-    for (const char* sub : {"curve", "apply", "info", "check", "spatial", "fit"}) {
+    for (const char* sub : {"curve", "apply", "info", "check", "invert", "spatial", "fit"}) {
         const ToolRun r = run_tool({sub, "--help"});
         EXPECT_EQ(r.status, 0) << sub;
         EXPECT_NE(r.out.find("Usage:"), std::string::npos) << sub;
