@@ -16,7 +16,6 @@ import shlex
 import shutil
 import subprocess
 import sys
-import sysconfig
 from typing import Any, List
 
 from setuptools import setup

@@ -16,7 +16,7 @@ from ._iolib import CalIOError
 from ._lib import CalError, LibraryNotFoundError, library_path, library_version, status_name
 from ._lookup import LookupStats
 from .constants import FIT_TYPES, VERSION, CalType, Diag
-from .fit import fit_values, polyfit
+from .fit import FitReport, fit_report, fit_values, polyfit
 from .intensity import IntensityCal, intensity_registry, lookup, table_grid
 from .io import from_json, load, save, to_json
 from .spatial import SpatialCal, spatial_registry
@@ -29,10 +29,12 @@ __all__ = [
     "Diag",
     "FIT_TYPES",
     "Finding",
+    "FitReport",
     "IntensityCal",
     "LibraryNotFoundError",
     "LookupStats",
     "SpatialCal",
+    "fit_report",
     "fit_values",
     "from_json",
     "intensity_registry",

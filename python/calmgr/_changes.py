@@ -189,18 +189,19 @@ def cause_of(handle: int, code: Optional[int], status: int) -> str:
     if kind == C.ICAL_TYPE_DENSITY:
         black = I.get(handle, C.ICAL_GET_BLACK_LEVEL, ctypes.c_double)
         incident = I.get(handle, C.ICAL_GET_INCIDENT_LEVEL, ctypes.c_double)
-        return (f"optical density needs an incident level above the black level "
+        lead = (f"optical density needs an incident level above the black level "
                 f"(black {black:g}, incident {incident:g})")
-    fit = I.get(handle, C.ICAL_GET_FIT_TYPE, ctypes.c_int16)
-    if C.ICAL_FIT_EXP1 <= fit <= C.ICAL_FIT_EXP3:
-        positive = int((I.get_points(handle)[:, 1] > 0).sum())
-        return (f"{fit_name(fit)} needs at least two points with a positive calibrated value "
-                f"(it has {positive})")
-    if _diag.available():
-        texts = [str(f) for f in _diag.diagnose(handle)]
-        if texts:
-            return "the table cannot be built: " + "; ".join(texts)
-    return "the library could not build the table from these settings"
+    else:
+        fit = I.get(handle, C.ICAL_GET_FIT_TYPE, ctypes.c_int16)
+        if C.ICAL_FIT_EXP1 <= fit <= C.ICAL_FIT_EXP3:
+            positive = int((I.get_points(handle)[:, 1] > 0).sum())
+            lead = (f"{fit_name(fit)} needs at least two points with a positive calibrated "
+                    f"value (it has {positive})")
+        else:
+            lead = "the table cannot be built from these settings"
+    # The library's findings on the refused settings say what is wrong in detail.
+    found = [str(f) for f in _diag.diagnose(handle)] if _diag.available() else []
+    return f"{lead}: {'; '.join(found)}" if found else lead
 
 
 def apply(handle: int, values: Dict[str, Any]) -> List[_diag.Finding]:

@@ -10,7 +10,6 @@ ones of this process.
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import os
 import threading
 from ctypes import c_char_p, c_int32, c_size_t, c_void_p
@@ -59,12 +58,7 @@ def _candidates() -> List[Tuple[str, str]]:
         found.append(("build tree of libcalmgr.so",
                       os.path.join(core_dir, "src", "io", "libcalmgr_io.so")))
     found.append(("beside the package", os.path.join(_lib.package_dir(), "libcalmgr_io.so")))
-    system = ctypes.util.find_library("calmgr_io")
-    if system:
-        found.append(("system library path", system))
-    found.append(("system library path", "libcalmgr_io.so.1"))
-    found.append(("system library path", "libcalmgr_io.so"))
-    return found
+    return found + _lib.on_system_path("calmgr_io")
 
 
 def load() -> ctypes.CDLL:

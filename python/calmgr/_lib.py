@@ -154,15 +154,15 @@ def _candidates() -> List[Tuple[str, str]]:
     chosen = env_choice("CALMGR_LIBRARY", "libcalmgr.so")
     if chosen:
         return chosen
-    found: List[Tuple[str, str]] = [
-        ("beside the package", os.path.join(package_dir(), "libcalmgr.so")),
-    ]
-    system = ctypes.util.find_library("calmgr")
-    if system:
-        found.append(("system library path", system))
-    found.append(("system library path", "libcalmgr.so.1"))
-    found.append(("system library path", "libcalmgr.so"))
-    return found
+    return [("beside the package", os.path.join(package_dir(), "libcalmgr.so"))] + \
+        on_system_path("calmgr")
+
+
+def on_system_path(name: str) -> List[Tuple[str, str]]:
+    """The candidates for lib<name>.so on the system's library path."""
+    found = [("system library path", f"lib{name}.so.1"), ("system library path", f"lib{name}.so")]
+    system = ctypes.util.find_library(name)
+    return ([("system library path", system)] if system else []) + found
 
 
 def load_first(

@@ -4,12 +4,15 @@ Picks the sample route from the input (bool: bit-packed rows; uint8 and
 uint16; any other integer type whose values fit 0..65535 goes the 16-bit
 way after a range check; float16/32 and float64), hands the library
 contiguous native buffers in the input's memory order, and writes into a
-new array or the caller's ``out``. The values all come from the library.
+new array or the caller's ``out``, all through ICalLookupPolicy: values
+outside the range clamped or NaN, NaN samples NaN or the first entry, and
+the counts of each when asked. The values all come from the library.
 """
 
 from __future__ import annotations
 
 import contextlib
+import ctypes
 from typing import Any, ContextManager, Literal, NamedTuple, Optional, Tuple
 
 import numpy as np
@@ -17,10 +20,6 @@ import numpy.typing as npt
 
 from . import _lib
 from . import constants as C
-
-# Longest run per ICalLookupEx call (a 32-bit count); a multiple of 8 keeps
-# bit runs byte-aligned.
-_CHUNK = 1 << 28
 
 _ROUTES = {
     np.dtype(np.uint8): C.ICAL_SAMPLE_U8,
@@ -32,6 +31,12 @@ _RGB = {np.dtype(np.uint8): C.ICAL_SAMPLE_U8_RGB, np.dtype(np.uint16): C.ICAL_SA
 _OUTPUTS = (np.dtype(np.float64), np.dtype(np.float32))
 
 Array = npt.NDArray[Any]
+
+#: The choices of ``outside`` and ``nan`` in a lookup.
+OutsideChoice = Literal["clamp", "nan"]
+NanChoice = Literal["propagate", "first-entry"]
+OUTSIDE = ("clamp", "nan")
+NAN = ("propagate", "first-entry")
 
 ACCEPTED = "bool, integers within 0..65535, float16, float32 or float64"
 
@@ -114,15 +119,28 @@ def _order(samples: Array, out: Optional[Array]) -> Literal["C", "F"]:
     return "C"
 
 
+def policy_of(outside: str, nan: str) -> int:
+    """The ICAL_POLICY_* bits for the ``outside`` and ``nan`` choices."""
+    if outside not in OUTSIDE:
+        raise ValueError(f"outside must be 'clamp' or 'nan', not {outside!r}")
+    if nan not in NAN:
+        raise ValueError(f"nan must be 'propagate' or 'first-entry', not {nan!r}")
+    return ((C.ICAL_POLICY_OUTSIDE_NAN if outside == "nan" else 0)
+            | (C.ICAL_POLICY_NAN_PROPAGATE if nan == "propagate" else 0))
+
+
 def run(
     reading: ContextManager[Optional[int]],
     samples: Any,
     dtype: Any = None,
     out: Optional[Array] = None,
-) -> Any:
+    policy: int = C.ICAL_POLICY_NAN_PROPAGATE,
+    counted: bool = False,
+) -> Tuple[Any, Optional[LookupStats]]:
     """Looks up ``samples`` through the calibration whose handle ``reading``
-    yields (None: values unchanged) under its lock; returns the values
-    (a scalar for 0-d input) or ``out``."""
+    yields (None: values unchanged) under its lock, with the ICAL_POLICY_*
+    bits ``policy``; returns the values (a scalar for 0-d input) or ``out``,
+    and the counts of values below, above and NaN when ``counted``."""
     out_dt = output_dtype(dtype, out)
     array, native = samples_array(samples)
     if out is not None and out.shape != array.shape:
@@ -133,10 +151,11 @@ def run(
     result = out if direct else np.empty(array.shape, out_dt, order=order)
     assert result is not None
     flag = C.ICAL_LOOKUP_FLOAT if out_dt == np.dtype(np.float32) else 0
+    call = _Call(policy, counted)
     if array.dtype.kind == "b":
         with reading as handle:  # entered even for no samples: a closed cal refuses
             if array.size:
-                _bits(handle, array, result, flag)
+                _bits(call, handle, array, result, flag)
     else:
         src = array.ravel(order=order)
         dst = result.reshape(-1, order=order)
@@ -147,25 +166,39 @@ def run(
         code = (_RGB if per == 3 else _ROUTES)[array.dtype] | flag
         with reading as handle:
             if array.size:
-                _runs(handle, code, src, dst, src.size // per, per)
+                call(handle, code, src.ctypes.data, src.size // per, dst.ctypes.data)
+    seen = call.stats() if counted else None
     if out is not None:
         if result is not out:
             out[...] = result
-        return out
-    return result[()] if result.ndim == 0 else result
+        return out, seen
+    return (result[()] if result.ndim == 0 else result), seen
 
 
-def _runs(handle: Optional[int], code: int, src: Array, dst: Array, pixels: int,
-          per: int) -> None:
-    fn = _lib.function("ICalLookupEx")
-    for start in range(0, pixels, _CHUNK):
-        n = min(_CHUNK, pixels - start)
-        lo = start * per
-        _lib.check(fn(handle, code, src[lo:].ctypes.data, n, dst[lo:].ctypes.data),
-                   "ICalLookupEx")
+class _Call:
+    """ICalLookupPolicy with one policy, adding up the counts of its runs."""
+
+    def __init__(self, policy: int, counted: bool) -> None:
+        self.policy = policy
+        self.counts = _lib.CalLookupStats() if counted else None
+        self.fn = _lib.function("ICalLookupPolicy")
+        self.below = self.above = self.nan = 0
+
+    def __call__(self, handle: Optional[int], code: int, src: int, pixels: int,
+                 dst: int) -> None:
+        stats = None if self.counts is None else ctypes.addressof(self.counts)
+        _lib.check(self.fn(handle, code, src, pixels, dst, self.policy, stats),
+                   "ICalLookupPolicy")
+        if self.counts is not None:
+            self.below += self.counts.below
+            self.above += self.counts.above
+            self.nan += self.counts.nan
+
+    def stats(self) -> LookupStats:
+        return LookupStats(self.below, self.above, self.nan)
 
 
-def _bits(handle: Optional[int], samples: Array, out: Array, flag: int) -> None:
+def _bits(call: _Call, handle: Optional[int], samples: Array, out: Array, flag: int) -> None:
     """Bool samples: each row (last axis) bit-packed on its own, as bilevel
     image rows are, and converted row by row. Rows of whole bytes follow one
     another without gaps, so they go through as one run."""
@@ -179,13 +212,9 @@ def _bits(handle: Optional[int], samples: Array, out: Array, flag: int) -> None:
     else:
         runs = [(r * row_bytes, r * width, width) for r in range(rows.shape[0])]
     src, dst, size = packed.ctypes.data, target.ctypes.data, target.itemsize
-    fn = _lib.function("ICalLookupEx")
     code = C.ICAL_SAMPLE_BITS | flag
     for byte, value, count in runs:
-        for start in range(0, count, _CHUNK):
-            n = min(_CHUNK, count - start)
-            _lib.check(fn(handle, code, src + byte + start // 8, n,
-                          dst + (value + start) * size), "ICalLookupEx")
+        call(handle, code, src + byte, count, dst + value * size)
     if target is not out:
         out[...] = target
 

@@ -23,6 +23,7 @@ import numpy.typing as npt
 from dask.array.core import Array, asarray
 
 from . import _lookup
+from ._lookup import NanChoice, OutsideChoice
 from .intensity import IntensityCal
 
 __all__ = ["forget", "lookup"]
@@ -57,14 +58,16 @@ def forget() -> None:
         _cache.clear()
 
 
-def _block(block: npt.NDArray[Any], document: str, out_dtype: str) -> npt.NDArray[Any]:
+def _block(block: npt.NDArray[Any], document: str, out_dtype: str, outside: OutsideChoice,
+           nan: NanChoice) -> npt.NDArray[Any]:
     """One chunk's calibrated values (always an array, 0-d chunks included)."""
     out = np.empty(block.shape, out_dtype)
-    _calibration(document).lookup(block, out=out)
+    _calibration(document).lookup(block, out=out, outside=outside, nan=nan)
     return out
 
 
-def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None) -> Array:
+def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None, *,
+           outside: OutsideChoice = "clamp", nan: NanChoice = "propagate") -> Array:
     """The calibrated values of a dask array, computed chunk by chunk.
 
     Args:
@@ -75,6 +78,8 @@ def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None) -> Array
             are bit-packed row by row within each chunk, with the same values
             as over whole rows.
         dtype: numpy.float64 (default) or numpy.float32.
+        outside, nan: what values outside the range and NaN samples give,
+            as in :meth:`IntensityCal.lookup`.
     Returns:
         A dask array of the input's shape and chunks.
 
@@ -86,6 +91,7 @@ def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None) -> Array
     dtype('float32')
     """
     out_dtype = _lookup.output_dtype(dtype, None)
+    _lookup.policy_of(outside, nan)  # refused now, not in the middle of a computation
     if not isinstance(cal, IntensityCal):
         raise TypeError(f"lookup() takes an IntensityCal, not {type(cal).__name__}")
     samples: Any = _asarray(darray)
@@ -93,6 +99,6 @@ def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None) -> Array
     _lookup.samples_array(np.zeros((0,) * max(samples.ndim, 1), samples.dtype))
     document = cal.to_json()
     meta: Optional[npt.NDArray[Any]] = np.empty((0,) * samples.ndim, out_dtype)
-    result: Array = samples.map_blocks(_block, document, out_dtype.str, dtype=out_dtype,
-                                       meta=meta)
+    result: Array = samples.map_blocks(_block, document, out_dtype.str, outside, nan,
+                                       dtype=out_dtype, meta=meta)
     return result

@@ -46,6 +46,10 @@ def test_chunked_lookups_give_the_in_memory_bits(out) -> None:
                 image, chunks=chunks).chunks
             got = result.compute(scheduler="threads")
             assert bits_equal(got, cal.lookup(image, dtype=out)), name
+            policy = calmgr.dask.lookup(cal, da.from_array(image, chunks=chunks), out,
+                                        outside="nan", nan="first-entry")
+            assert bits_equal(policy.compute(scheduler="threads"),
+                              cal.lookup(image, dtype=out, outside="nan", nan="first-entry"))
 
 
 def test_the_graph_keeps_the_calibration_as_it_was_and_refuses_bad_samples() -> None:
@@ -58,6 +62,8 @@ def test_the_graph_keeps_the_calibration_as_it_was_and_refuses_bad_samples() -> 
     with calmgr.IntensityCal() as cal:
         with pytest.raises(TypeError, match="complex"):
             calmgr.dask.lookup(cal, da.zeros(4, dtype=complex))
+        with pytest.raises(ValueError, match="outside must be"):
+            calmgr.dask.lookup(cal, da.zeros(4), outside="drop")
         negative = da.from_array(np.array([1, 2, -5, 4]), chunks=2)
         with pytest.raises(ValueError, match="sample -5"):
             calmgr.dask.lookup(cal, negative).compute(scheduler="threads")

@@ -8,7 +8,6 @@ import importlib
 import os
 import shutil
 import subprocess
-import sys
 
 import numpy as np
 import pytest

@@ -1,45 +1,31 @@
-"""PolynomialFitReport against numpy.polyfit, through ctypes on the built
-library: on the NIST StRD polynomial datasets (against their certified
-values) and on random well- and ill-conditioned problems (against an
-80-digit solution of the same double samples), the report's coefficients
-and standard errors are never less accurate than numpy's."""
+"""calmgr.fit_report (PolynomialFitReport) against numpy.polyfit: on the
+NIST StRD polynomial datasets (against their certified values) and on
+random well- and ill-conditioned problems (against an 80-digit solution of
+the same double samples), the report's coefficients and standard errors are
+never less accurate than numpy's."""
 
 from __future__ import annotations
 
-import ctypes
 import math
 import pathlib
 import warnings
-from ctypes import POINTER, byref, c_double, c_int16, c_int32, c_void_p
 
 import mpmath
 import numpy as np
 import pytest
+
+import calmgr
 
 STRD = pathlib.Path(__file__).resolve().parents[2] / "tests" / "data" / "strd"
 SETS = ["Norris", "Pontius", "Wampler1", "Wampler2", "Wampler3", "Wampler4", "Wampler5", "Filip"]
 MAX_LRE = 15.0
 
 
-class CalFitReport(ctypes.Structure):
-    _fields_ = [
-        ("degree", c_int16), ("reserved", c_int16), ("num_samples", c_int32),
-        ("coeffs", c_double * 16), ("std_errors", c_double * 16),
-        ("covariance", (c_double * 16) * 16),
-        ("residual_sd", c_double), ("r_squared", c_double), ("ssr", c_double), ("condition", c_double),
-    ]
-
-
 @pytest.fixture(scope="module")
-def fit_report(clib):
-    fn = clib.lib.PolynomialFitReport
-    fn.restype, fn.argtypes = c_int32, [c_void_p, c_int32, c_int16, POINTER(CalFitReport)]
-
+def fit_report():
     def run(x: np.ndarray, y: np.ndarray, degree: int) -> tuple[np.ndarray, np.ndarray]:
-        pts = np.ascontiguousarray(np.column_stack([x, y]), dtype=np.float64)
-        r = CalFitReport()
-        assert fn(pts.ctypes.data, len(x), degree, byref(r)) == 0
-        return np.array(r.coeffs[: degree + 1]), np.array(r.std_errors[: degree + 1])
+        report = calmgr.fit_report(x, y, degree)
+        return report.coeffs, report.std_errors
 
     return run
 

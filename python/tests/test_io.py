@@ -149,3 +149,35 @@ def test_save_failures_leave_no_file(tmp_path) -> None:
     with pytest.raises(TypeError):
         calmgr.save("not a calibration", tmp_path / "x.json")
     assert not (tmp_path / "x.json").exists()
+
+
+def test_load_reads_each_file_once_and_the_library_parses_it_once(tmp_path,
+                                                                   monkeypatch) -> None:
+    from calmgr import _iolib
+
+    calls = []
+    real_function = _iolib.function
+
+    def counted(name: str):
+        fn = real_function(name)
+
+        def call(*args):
+            calls.append(name)
+            return fn(*args)
+        return call
+
+    for cls, parser in ((calmgr.IntensityCal, "CalIntensityFromJson"),
+                        (calmgr.SpatialCal, "CalSpatialFromJson")):
+        path = tmp_path / f"{cls.__name__}.json"
+        with cls() as cal:
+            cal.save(path)
+        opened = []
+        real_open = open
+        with monkeypatch.context() as patch:
+            patch.setattr(_iolib, "function", counted)
+            patch.setattr("builtins.open",
+                          lambda *a, **k: (opened.append(str(a[0])), real_open(*a, **k))[1])
+            calls.clear()
+            with calmgr.load(path) as loaded:
+                assert isinstance(loaded, cls)
+        assert opened == [str(path)] and calls == [parser]
