@@ -1,15 +1,8 @@
 // The part of a lookup call that does not depend on how the values are
-<<<<<<< HEAD
 // converted: refusing null buffers, treating ICAL_TYPE_NONE as no
 // calibration, and choosing the route and value count from the sample type
-// code. The fast routes and the reference loops share it, so both read a
-// call alike.
-=======
-// converted: refusing null buffers, treating type 3 as no calibration, and
-// choosing the route and value count from the sample type code. The fast
-// routes, the reference loops and the policy lookups share it, so all read
-// a call alike.
->>>>>>> diag
+// code. The fast routes, the reference loops and the policy lookups share
+// it, so all read a call alike.
 #pragma once
 
 #include "intensity/ical.h"
@@ -37,21 +30,21 @@ struct RouteCall {
 };
 
 inline RouteCall route_of(uint32_t type, uint64_t count) {
-    switch (type & 0xFFu) {
-        case 0: return {Route::bits, count};
-        case 1:
-        case 2: return {Route::u8, count};
-        case 3: return {Route::u8, 3 * count};
-        case 4:
-        case 6: return {Route::u16, count};
-        case 5: return {Route::f32, count};
-        case 8:
-        case 9: return {Route::u16, 3 * count};
-        default: return {Route::f64, count};  // 7 and 10..255
+    switch (type & kSampleCodeMask) {
+        case ICAL_SAMPLE_BITS: return {Route::bits, count};
+        case ICAL_SAMPLE_U8:
+        case kSampleU8Alias: return {Route::u8, count};
+        case ICAL_SAMPLE_U8_RGB: return {Route::u8, kRgbValues * count};
+        case ICAL_SAMPLE_U16:
+        case kSampleU16Alias: return {Route::u16, count};
+        case ICAL_SAMPLE_F32: return {Route::f32, count};
+        case ICAL_SAMPLE_U16_RGB:
+        case kSampleU16RgbAlias: return {Route::u16, kRgbValues * count};
+        default: return {Route::f64, count};  // ICAL_SAMPLE_F64 and 10..255
     }
 }
 
-// A calibration of type 3 is no calibration for every route.
+// A calibration of type ICAL_TYPE_NONE is no calibration for every route.
 inline const IntensityCal* calibration_of(const IntensityCal* cal) {
     return cal != nullptr && cal->cal_type == ICAL_TYPE_NONE ? nullptr : cal;
 }
@@ -63,19 +56,6 @@ int32_t dispatch_lookup(const IntensityCal* cal, uint32_t type, const void* samp
     if (samples == nullptr || out == nullptr) return CAL_ERR_INVALID;
     cal = calibration_of(cal);
     const bool float_out = (type & ICAL_LOOKUP_FLOAT) != 0;
-<<<<<<< HEAD
-    switch (type & kSampleCodeMask) {
-        case ICAL_SAMPLE_BITS: Bits(cal, samples, count, out, float_out); break;
-        case ICAL_SAMPLE_U8:
-        case kSampleU8Alias: U8(cal, samples, count, out, float_out); break;
-        case ICAL_SAMPLE_U8_RGB: U8(cal, samples, kRgbValues * count, out, float_out); break;
-        case ICAL_SAMPLE_U16:
-        case kSampleU16Alias: U16(cal, samples, count, out, float_out); break;
-        case ICAL_SAMPLE_F32: F32(cal, samples, count, out, float_out); break;
-        case ICAL_SAMPLE_U16_RGB:
-        case kSampleU16RgbAlias: U16(cal, samples, kRgbValues * count, out, float_out); break;
-        default: F64(cal, samples, count, out, float_out); break;  // ICAL_SAMPLE_F64 and 10..255
-=======
     const RouteCall call = route_of(type, count);
     switch (call.route) {
         case Route::bits: Bits(cal, samples, call.values, out, float_out); break;
@@ -83,7 +63,6 @@ int32_t dispatch_lookup(const IntensityCal* cal, uint32_t type, const void* samp
         case Route::u16: U16(cal, samples, call.values, out, float_out); break;
         case Route::f32: F32(cal, samples, call.values, out, float_out); break;
         case Route::f64: F64(cal, samples, call.values, out, float_out); break;
->>>>>>> diag
     }
     return CAL_OK;
 }
