@@ -1,7 +1,8 @@
 // calmgr from C++: a step-wedge calibration built from five points, a row of
-// 16-bit pixels calibrated into floats, pixel positions in millimetres, a
-// polynomial fit, the findings of a doubtful calibration, and the errors the
-// layer reports.
+// 16-bit pixels calibrated into floats, pixels outside the calibrated range
+// counted and given NaN, the raw levels of chosen densities, pixel positions
+// in millimetres, a polynomial fit with its statistics, the findings of a
+// doubtful calibration, and the errors the layer reports.
 // Build against an installed copy:
 //   c++ -std=c++17 cpp_example.cpp $(pkg-config --cflags --libs calmgr)
 #include <calmgr.hpp>
@@ -30,6 +31,17 @@ int main() {
         for (std::size_t i = 0; i < row.size(); ++i)
             std::printf("  raw %5u -> %.4f %s\n", row[i], od[i], cal.units().c_str());
 
+        // 16-bit pixels past the 12-bit range: NaN instead of the last entry,
+        // and the count of them in words.
+        const std::vector<uint16_t> wide{100, 3000, 5000, 65535};
+        const auto checked = cal.lookup<float>(wide, calmgr::Policy::OutsideNan);
+        std::printf("  raw 5000 -> %g; %s\n", checked.values[2], checked.stats.describe().c_str());
+
+        // Which raw levels give densities 2.0 and 0.5 (NaN where none does).
+        const auto levels = cal.inverse(std::vector<double>{2.0, 0.5, 3.0});
+        std::printf("  OD 2.0 at raw %.1f, OD 0.5 at raw %.1f, OD 3.0 at %g (%zu unresolved)\n",
+                    levels.inputs[0], levels.inputs[1], levels.inputs[2], levels.unresolved);
+
         // Pixel positions in millimetres: 0.02 mm per pixel, origin at (320, 240).
         calmgr::SpatialCalibration stage;
         stage.set_units("mm");
@@ -48,6 +60,10 @@ int main() {
         std::printf("quadratic fit at 0, 1000 .. 4000:");
         for (double v : fitted) std::printf(" %.3f", v);
         std::printf("\n");
+        const calmgr::FitReport report = calmgr::polynomial_fit_report(samples, 2);
+        std::printf("quadratic: %.4g + %.4g x + %.4g x^2 (+/- %.2g, %.2g, %.2g), s %.3g, R^2 %.6f\n",
+                    report.coeffs[0], report.coeffs[1], report.coeffs[2], report.std_errors[0],
+                    report.std_errors[1], report.std_errors[2], report.residual_sd, report.r_squared);
 
         // A calibration says what makes its numbers untrustworthy: here two
         // points share an input value but not a calibrated value.

@@ -40,6 +40,13 @@
  *                                                          in lower case; diag_name())
  *   Finding{code, point, entry, value, text}
  *                              CalFinding, CalDiagText     the same fields
+ *   LookupStats{below, above, nan}
+ *                              CalLookupStats              LookupStats(below, above, nan)
+ *   lookup(in, policy)         ICalLookupPolicy            lookup(..., outside=, nan=, stats=True)
+ *   inverse(values)            ICalInverse                 inverse(values) (NaN where unresolved)
+ *   fit_report(x, y, degree), polynomial_fit_report(samples, degree), view.fit_report()
+ *                              PolynomialFitReport,        fit_report(x, y, degree),
+ *                              ICalFitReport               cal.fit_report()
  *   Range{min, max}            range_min, range_max        range=(min, max)
  *   grid_inputs, GridRule      (the builders' grid)        the same two rules
  *
@@ -55,6 +62,8 @@
 #include "calmgr/types.hpp"
 #include "calmgr/findings.hpp"
 #include "calmgr/lookup.hpp"
+#include "calmgr/inverse.hpp"
+#include "calmgr/fit_report.hpp"
 #include "calmgr/intensity_view.hpp"
 #include "calmgr/intensity.hpp"
 #include "calmgr/spatial.hpp"

@@ -1,14 +1,17 @@
 /*
  * calmgr/intensity_view.hpp - calmgr::IntensityView, a non-owning, read-only
  * view of an intensity calibration: typed getters that check every status,
- * a snapshot of all settings, the table's grid inputs, the diagnosis and
- * the lookups.
+ * a snapshot of all settings, the table's grid inputs, the diagnosis, the
+ * lookups (plain and with a policy), the inverse lookup and the report of
+ * the fit behind the table.
  * Part of the header-only C++ layer; include <calmgr.hpp>.
  */
 #ifndef CALMGR_INTENSITY_VIEW_HPP
 #define CALMGR_INTENSITY_VIEW_HPP
 
 #include "calmgr/findings.hpp"
+#include "calmgr/fit_report.hpp"
+#include "calmgr/inverse.hpp"
 #include "calmgr/lookup.hpp"
 
 namespace calmgr {
@@ -186,6 +189,86 @@ public:
         return out;
     }
 
+    /* Lookups with a policy: values outside [range_min, range_max] give NaN
+     * under Policy::OutsideNan, NaN samples give NaN under
+     * Policy::NanPropagate (combine with |); every other value is exactly
+     * what lookup() gives. Returns the counts of values below, above and
+     * NaN, whatever the policy (Policy::Clamp only counts). */
+    template <class InRange, class OutRange, detail::if_output_range<OutRange> = 0>
+    LookupStats lookup(const InRange& in, OutRange&& out, Policy policy, Layout layout = Layout::Plain) const {
+        using In = detail::sample_of<InRange>;
+        using Out = detail::element_of<OutRange>;
+        Span<Out> o(std::forward<OutRange>(out));
+        return calmgr::lookup<In, Out>(handle(), Span<const In>(in), o, policy, layout);
+    }
+    /* Returning form: the values and the counts. */
+    template <class Out = double, class InRange>
+    [[nodiscard]] LookupResult<Out> lookup(const InRange& in, Policy policy, Layout layout = Layout::Plain) const {
+        LookupResult<Out> r;
+        r.values.resize(std::size(in));
+        r.stats = lookup(in, r.values, policy, layout);
+        return r;
+    }
+
+    /* Calibrated values back to input values (see calmgr::inverse): NaN
+     * where a value is unresolved, and their count. */
+    [[nodiscard]] InverseResult inverse(Span<const double> values) const {
+        InverseResult r;
+        r.inputs.resize(values.size());
+        r.unresolved = inverse(values, r.inputs);
+        return r;
+    }
+    /* Into a caller's buffer of the same size (may be values itself);
+     * returns the number of unresolved values. */
+    std::size_t inverse(Span<const double> values, Span<double> inputs) const {
+        return calmgr::inverse(handle(), values, inputs);
+    }
+
+    /* The report of the least-squares fit behind the table of a standard
+     * curve with three or more points, in the space its builder fits: x is
+     * the input, y
+     *   Fit::Poly1..Poly3   the calibrated value (the table's own curve);
+     *   Fit::Exp1..Exp3     ln of the calibrated value, over the points
+     *                       where it is positive;
+     *   Fit::Log1..Log3     e^-calibrated;
+     *   Fit::Density        the transmittance 10^-calibrated (degree 1).
+     * Statistics such as R^2 are those of that space. Throws calmgr::Error
+     * (CAL_ERR_INVALID) saying why when no fit lies behind the table (another
+     * type or fit type, two points) or the fit is not determined (with the
+     * findings that explain it). */
+    [[nodiscard]] FitReport fit_report() const {
+        CalFitReport r;
+        const int32_t status = ICalFitReport(handle(), &r);
+        if (status == CAL_OK) return detail::report_of(r);
+        if (status != CAL_ERR_INVALID) throw Error(status, "ICalFitReport");
+        const Fit fit = fit_type();
+        const std::string name = fit_name(fit).empty() ? "code " + std::to_string(static_cast<int>(fit))
+                                                       : std::string(fit_name(fit));
+        std::string cause = "fit_report: ";
+        if (type() != CalType::Standard) {
+            cause += "only a standard curve's table comes from a fit";
+        } else if (num_points() == 2) {
+            cause += "the table of two points is the line through both, not a fit";
+        } else if (!has_fit_report(fit)) {
+            cause += "fit type " + name + " builds its table without a least-squares fit";
+        } else {
+            cause = with_findings(cause + "the " + name + " fit is not determined", ": ");
+        }
+        throw Error(status, cause);
+    }
+    /* Whether fit_report() can describe a calibration of this fit type. */
+    [[nodiscard]] static constexpr bool has_fit_report(Fit fit) noexcept {
+        switch (fit) {
+            case Fit::Poly1: case Fit::Poly2: case Fit::Poly3:
+            case Fit::Density:
+            case Fit::Exp1: case Fit::Exp2: case Fit::Exp3:
+            case Fit::Log1: case Fit::Log2: case Fit::Log3:
+                return true;
+            default:
+                return false;
+        }
+    }
+
 protected:
     IntensityView() noexcept = default;
 
@@ -207,12 +290,15 @@ protected:
         const int32_t status = ICalControl(const_cast<IntensityCal*>(handle()), code, value, index, data);
         if (status == CAL_OK) return;
         std::string cause = detail::control_call("ICalControl", code);
-        if (status == CAL_ERR_INVALID) {
-            const std::vector<Finding> findings = diagnose();
-            for (std::size_t i = 0; i < findings.size(); ++i)
-                cause += (i == 0 ? ": the table cannot be built: " : "; ") + findings[i].describe();
-        }
+        if (status == CAL_ERR_INVALID) cause = with_findings(cause, ": the table cannot be built: ");
         throw Error(status, cause);
+    }
+    // cause, followed by `lead` and the findings that explain a refusal
+    // ("; " between them); cause alone when there are none.
+    std::string with_findings(std::string cause, const char* lead) const {
+        const std::vector<Finding> findings = diagnose();
+        for (std::size_t i = 0; i < findings.size(); ++i) cause += (i == 0 ? lead : "; ") + findings[i].describe();
+        return cause;
     }
     static int32_t point_index(std::size_t index) {
         detail::require(index <= 0xFFFF, "point index above 65535");

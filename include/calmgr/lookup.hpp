@@ -1,7 +1,8 @@
 /*
  * calmgr/lookup.hpp - lookups of sample runs through any calibration handle
  * (null: values pass through unchanged), split into calls the C interface's
- * counts can express.
+ * counts can express; and lookups with a policy for values outside the
+ * range and NaN samples, with the counts of both.
  * Part of the header-only C++ layer; include <calmgr.hpp>.
  */
 #ifndef CALMGR_LOOKUP_HPP
@@ -95,6 +96,62 @@ void lookup_bits(const IntensityCal* cal, Span<const uint8_t> packed, std::size_
                       "ICalLookupEx");
         done += n;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Lookups with a policy for values outside the range and NaN samples
+// ---------------------------------------------------------------------------
+
+/* What a policy lookup saw: how many values lay below range_min or above
+ * range_max (16-bit samples past a direct table included) and how many
+ * were NaN, out of `total` values (three per RGB pixel). Counted whatever the
+ * policy; nothing is outside without a usable calibration. */
+struct LookupStats {
+    uint64_t below = 0;
+    uint64_t above = 0;
+    uint64_t nan = 0;
+    uint64_t total = 0;
+
+    /* Whether every value lay inside the range and none was NaN. */
+    [[nodiscard]] bool all_inside() const noexcept { return below == 0 && above == 0 && nan == 0; }
+    /* "" when all_inside(); otherwise one line for people, such as
+     * "of 300 values, 12 lie below the calibrated range, 3 above it and 1 is NaN". */
+    [[nodiscard]] std::string describe() const {
+        if (all_inside()) return {};
+        std::vector<std::string> parts;
+        if (below != 0)
+            parts.push_back(std::to_string(below) + (below == 1 ? " lies" : " lie") + " below the calibrated range");
+        if (above != 0)
+            parts.push_back(std::to_string(above) + (above == 1 ? " lies" : " lie") + " above " +
+                            (below != 0 ? "it" : "the calibrated range"));
+        if (nan != 0) parts.push_back(std::to_string(nan) + (nan == 1 ? " is" : " are") + " NaN");
+        std::string line = "of " + std::to_string(total) + " values, " + parts[0];
+        for (std::size_t i = 1; i < parts.size(); ++i) line += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
+        return line;
+    }
+};
+
+/* The values of a returning policy lookup and what it saw. */
+template <class Out>
+struct LookupResult {
+    std::vector<Out> values;
+    LookupStats stats;
+};
+
+/* As lookup(), with `policy` deciding what values outside [range_min,
+ * range_max] and NaN samples give (Policy::Clamp: exactly what lookup()
+ * gives); returns the counts of values below, above and NaN. */
+template <class In, class Out>
+LookupStats lookup(const IntensityCal* cal, Span<const In> in, Span<Out> out, Policy policy,
+                   Layout layout = Layout::Plain) {
+    constexpr uint32_t known = ICAL_POLICY_OUTSIDE_NAN | ICAL_POLICY_NAN_PROPAGATE;
+    detail::require((static_cast<uint32_t>(policy) & ~known) == 0, "lookup: unknown policy bits");
+    const auto [code, pixels] = detail::lookup_shape<In, Out>(in.size(), out.size(), layout);
+    CalLookupStats s{};
+    detail::check(ICalLookupPolicy(cal, code | detail::out_flag<Out>, in.data(), pixels, out.data(),
+                                   static_cast<uint32_t>(policy), &s),
+                  "ICalLookupPolicy");
+    return LookupStats{s.below, s.above, s.nan, in.size()};
 }
 
 }  // namespace calmgr

@@ -3,6 +3,7 @@
 // controls, refusals arrive as calmgr::Error with the library's status, and
 // the table's inputs are the builders' own, bit for bit.
 #include "calmgr.hpp"
+#include "same_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +22,6 @@ using calmgr::IntensityCalibration;
 using calmgr::Options;
 using calmgr::Range;
 using calmgr::Rebuild;
-
-template <class T>
-bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
 
 std::vector<double> c_table(IntensityCal* cal) {
     uint16_t n = 0;

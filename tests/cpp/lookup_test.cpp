@@ -2,6 +2,7 @@
 // bit on every route, buffer checks before anything reaches the library,
 // and the buffers a lookup accepts.
 #include "calmgr.hpp"
+#include "same_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,11 @@
 
 namespace {
 
-
 using calmgr::Error;
 using calmgr::Fit;
 using calmgr::IntensityCalibration;
 using calmgr::Layout;
 using calmgr::Rebuild;
-
-
-template <class T>
-bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
 
 // A calibration whose lookups interpolate (table not one entry per input).
 IntensityCalibration interpolating() {
