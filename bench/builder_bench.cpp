@@ -1,5 +1,6 @@
 // Builder and fit benchmarks: rebuilding a calibration's table (two-point
 // line, optical density, every fit type) at 256 and 32767 entries, the
+// diagnosis of a calibration of 32,767 points and entries, the
 // monotonic repair on its own, and PolynomialFit on 5 and 1000 samples.
 #include "intensity/ical.h"
 
@@ -38,9 +39,24 @@ void rebuild(benchmark::State& state, int points, int entries, int fit_type, uin
 }
 
 void monotonic(benchmark::State& state, int entries) {
-    IntensityCal* cal = make_cal(7, entries, 3, ICAL_TYPE_STANDARD);
+    IntensityCal* cal = make_cal(7, entries, ICAL_FIT_POLY3, ICAL_TYPE_STANDARD);
     calmgr::recompute(cal);
     for (auto _ : state) benchmark::DoNotOptimize(calmgr::force_monotonic(cal));
+    ICalDestroy(cal);
+}
+
+// The diagnosis of a calibration with `points` noisy points (all dense
+// when there are more than entries) and a table of `entries`, by fit type.
+void diagnose(benchmark::State& state, int points, int entries, int fit_type) {
+    IntensityCal* cal = make_cal(points, entries, fit_type, ICAL_TYPE_STANDARD);
+    calmgr::recompute(cal);
+    std::vector<CalFinding> findings(64);
+    uint32_t count = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ICalDiagnose(cal, findings.data(), 64, &count));
+        benchmark::ClobberMemory();
+    }
+    state.counters["findings"] = count;
     ICalDestroy(cal);
 }
 
@@ -68,10 +84,10 @@ std::string name(const char* head, const std::string& mid, int tail) {
 int register_all() {
     for (int entries : {256, 32767}) {
         benchmark::RegisterBenchmark(name("build/two_point", "", entries).c_str(), [entries](benchmark::State& s) {
-            rebuild(s, 2, entries, 0, ICAL_TYPE_STANDARD);
+            rebuild(s, 2, entries, ICAL_FIT_PIECEWISE, ICAL_TYPE_STANDARD);
         });
         benchmark::RegisterBenchmark(name("build/density", "", entries).c_str(), [entries](benchmark::State& s) {
-            rebuild(s, 2, entries, 0, ICAL_TYPE_DENSITY);
+            rebuild(s, 2, entries, ICAL_FIT_PIECEWISE, ICAL_TYPE_DENSITY);
         });
         for (int fit : {ICAL_FIT_PIECEWISE, ICAL_FIT_POLY1, ICAL_FIT_POLY2, ICAL_FIT_POLY3, ICAL_FIT_INTERP1,
                         ICAL_FIT_INTERP2, ICAL_FIT_INTERP3, ICAL_FIT_DENSITY, ICAL_FIT_EXP1, ICAL_FIT_EXP2,
@@ -83,6 +99,10 @@ int register_all() {
         }
         benchmark::RegisterBenchmark(name("build/force_monotonic", "", entries).c_str(),
                                      [entries](benchmark::State& s) { monotonic(s, entries); });
+    }
+    for (int fit : {ICAL_FIT_PIECEWISE, ICAL_FIT_POLY3, ICAL_FIT_DENSITY, ICAL_FIT_EXP3}) {
+        benchmark::RegisterBenchmark(name("diagnose/fit", std::to_string(fit), 32767).c_str(),
+                                     [fit](benchmark::State& s) { diagnose(s, 32767, 32767, fit); });
     }
     for (int samples : {5, 1000}) {
         benchmark::RegisterBenchmark(name("fit/PolynomialFit_deg3", "", samples).c_str(),

@@ -1,7 +1,9 @@
 // Lookup benchmarks: every route (bits; 8-bit and RGB 8-bit, 16-bit and
-// RGB 16-bit, each direct and interpolating; float; double) for double and
-// float output at several run lengths, the library's routes and the plain
-// reference loops side by side, with the machine's limits in the same run:
+// RGB 16-bit, each direct and interpolating; float; double; samples beyond
+// the range) for double and float output at several run lengths, the
+// library's routes, the policy lookups (counting, and the NaN policies)
+// and the plain reference loops side by side, with the machine's limits in
+// the same run:
 // memcpy of the output bytes, a write-only streaming fill (the ceiling)
 // and a plain widening conversion with no table (the floor).
 #include "baselines.h"
@@ -24,7 +26,7 @@
 namespace {
 
 enum class Data { bits, u8, u16_12bit, u16, f32, f64 };
-enum class Table { direct8, interp8, direct16, interp16, unit };
+enum class Table { direct8, interp8, direct16, interp16, unit, video8 };
 
 struct Route {
     const char* name;
@@ -40,6 +42,9 @@ const Route kRoutes[] = {
     {"u16_direct", 4, Table::direct16, Data::u16_12bit}, {"u16_interp", 4, Table::interp16, Data::u16},
     {"rgb16_direct", 8, Table::direct16, Data::u16_12bit}, {"rgb16_interp", 8, Table::interp16, Data::u16},
     {"f32", 5, Table::unit, Data::f32},                  {"f64", 7, Table::unit, Data::f64},
+    // Samples outside the range: 8-bit codes beyond a video range 16..235,
+    // full 16-bit samples through a 12-bit direct table (94 % above it).
+    {"u8_video", 1, Table::video8, Data::u8},            {"u16_past", 4, Table::direct16, Data::u16},
 };
 
 const size_t kLengths[] = {16, 4096, size_t{1} << 20, size_t{1} << 26};
@@ -62,12 +67,13 @@ struct BenchCal {
 
 const IntensityCal* cal_for(Table t) {
     static BenchCal direct8(0.0, 255.0, 256, 1), interp8(0.0, 255.0, 1000, 0), direct16(0.0, 4095.0, 4096, 2),
-        interp16(0.0, 65535.0, 1000, 0), unit(0.0, 1.0, 1000, 0);
+        interp16(0.0, 65535.0, 1000, 0), unit(0.0, 1.0, 1000, 0), video8(16.0, 235.0, 220, 0);
     switch (t) {
         case Table::direct8: return &direct8.rec;
         case Table::interp8: return &interp8.rec;
         case Table::direct16: return &direct16.rec;
         case Table::interp16: return &interp16.rec;
+        case Table::video8: return &video8.rec;
         default: return &unit.rec;
     }
 }
@@ -119,21 +125,27 @@ void finish(benchmark::State& state, size_t values, size_t out_size) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * values * out_size));
 }
 
-template <bool Fast>
-void run_route(benchmark::State& state, const Route& r, bool float_out, size_t values) {
+// fast: ICalLookupEx's route; ref: the plain loops; stats: ICalLookupPolicy
+// counting below/above/NaN; nan: ICalLookupPolicy with both NaN policies.
+enum class Mode { fast, ref, stats, nan };
+
+void run_route(benchmark::State& state, const Route& r, bool float_out, size_t values, Mode mode) {
     const uint32_t type = r.code | (float_out ? ICAL_LOOKUP_FLOAT : 0u);
     const uint64_t count = (r.code == 3 || r.code == 8) ? values / 3 : values;
     const IntensityCal* cal = cal_for(r.table);
     const unsigned char* in = input(r.data, values);
     unsigned char* out = output(values);
+    CalLookupStats stats{};
+    const uint32_t policy = mode == Mode::nan ? ICAL_POLICY_OUTSIDE_NAN | ICAL_POLICY_NAN_PROPAGATE : 0u;
     for (auto _ : state) {
-        if (Fast) {
-            calmgr::lookup(cal, type, in, count, out);
-        } else {
-            calmgr::ref::lookup(cal, type, in, count, out);
+        switch (mode) {
+            case Mode::fast: calmgr::lookup(cal, type, in, count, out); break;
+            case Mode::ref: calmgr::ref::lookup(cal, type, in, count, out); break;
+            default: calmgr::lookup_policy(cal, type, in, count, out, policy, mode == Mode::stats ? &stats : nullptr); break;
         }
         benchmark::ClobberMemory();
     }
+    benchmark::DoNotOptimize(stats);
     finish(state, values, float_out ? 4 : 8);
 }
 
@@ -200,10 +212,14 @@ int register_all() {
         for (bool f : {false, true}) {
             const std::string tail = std::string("/") + (f ? "float" : "double") + "/" + len_name(n);
             for (const Route& r : kRoutes) {
-                benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/fast").c_str(),
-                                             [&r, f, n](benchmark::State& s) { run_route<true>(s, r, f, n); });
-                benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + "/ref").c_str(),
-                                             [&r, f, n](benchmark::State& s) { run_route<false>(s, r, f, n); });
+                const std::pair<const char*, Mode> modes[] = {
+                    {"/fast", Mode::fast}, {"/ref", Mode::ref}, {"/stats", Mode::stats}, {"/nan", Mode::nan}};
+                for (const auto& [suffix, mode] : modes) {
+                    benchmark::RegisterBenchmark(("lookup/" + std::string(r.name) + tail + suffix).c_str(),
+                                                 [&r, f, n, mode = mode](benchmark::State& s) {
+                                                     run_route(s, r, f, n, mode);
+                                                 });
+                }
             }
 #if defined(CALMGR_BENCH_OPENCV)
             for (int ch : {1, 3}) {

@@ -8,9 +8,11 @@ reached), the fill writing values like the route's output; %zero 64M =
 the same against a fill of zeros, which some memory systems take much
 faster than real data; x np = numpy's time per value over the route's (double output). Where
 the benchmark was built with OpenCV, a second table compares cv::LUT on
-the direct 8-bit routes. Then the fit report's time over PolynomialFit's
-on the same samples, the inverse lookup's values per second, and the time
-per call of the builders and fits.
+the direct 8-bit routes. A further table gives ICalLookupPolicy's time over
+ICalLookupEx's on the same route: counting (stats) and the NaN policies
+(nan: values outside the range and NaN samples give NaN). Then the fit
+report's time over PolynomialFit's on the same samples, the inverse
+lookup's values per second, and the time per call of the builders and fits.
 Each time is the least CPU time over the repetitions of the run (wall time
 for OpenCV, whose pool threads this thread's CPU time would not show)."""
 import json
@@ -78,6 +80,20 @@ def main(lookup_path, peers_path, sse2_path=None):
             for L in LENGTHS[1:]:
                 ceil = t.get(f"base/{fill}/{out}/{L}")
                 row += f"{1e9 / ceil[1]:>11.3f}" if ceil else f"{'-':>11}"
+            print(row)
+        print()
+    policy = [(r, out) for out in ("double", "float") for r in routes
+              if any(f"lookup/{r}/{out}/{L}/stats" in t for L in LENGTHS)]
+    if policy:
+        print("ICalLookupPolicy: its time over ICalLookupEx's (stats: counting; nan: OUTSIDE_NAN|NAN_PROPAGATE)")
+        print(f"{'route':<14}{'out':<7}" + "".join(f"{'stats ' + L:>11}" for L in LENGTHS[1:])
+              + "".join(f"{'nan ' + L:>11}" for L in LENGTHS[1:]))
+        for r, out in policy:
+            row = f"{r:<14}{out:<7}"
+            for mode in ("stats", "nan"):
+                for L in LENGTHS[1:]:
+                    f, p = t.get(f"lookup/{r}/{out}/{L}/fast"), t.get(f"lookup/{r}/{out}/{L}/{mode}")
+                    row += f"{p[0] / f[0]:>11.2f}" if f and p else f"{'-':>11}"
             print(row)
         print()
     cv = [(r, out) for out in ("double", "float") for r in routes

@@ -2,7 +2,7 @@
 // scale (or pixel size) and origin per axis, or a saved spatial
 // calibration; optionally save the calibration.
 #include "calmgr.hpp"
-#include "calmgr_io.h"
+#include "calmgr/io.hpp"
 #include "commands.h"
 #include "output_file.h"
 #include "output_guard.h"
@@ -47,10 +47,12 @@ void set_axes(calmgr::SpatialCalibration& cal, Setter setter, std::pair<double, 
 calmgr::SpatialCalibration build(const SpatialCommand& c) {
     if (!c.cal_file.empty()) {
         check_input_path(c.cal_file);
-        char err[512];
-        SpatialCal* loaded = CalLoadSpatial(c.cal_file.c_str(), err, sizeof err);
-        if (loaded == nullptr) fail(err);
-        return calmgr::SpatialCalibration::adopt_owned(loaded);
+        try {
+            return calmgr::load_spatial(c.cal_file);
+        } catch (const calmgr::Error& e) {
+            if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
+            fail(e.cause());
+        }
     }
     calmgr::SpatialCalibration cal;
     if (!c.scale.empty()) set_axes(cal, &calmgr::SpatialCalibration::set_scale, per_axis(c.scale, "--scale"), "--scale");
@@ -94,11 +96,11 @@ void run_spatial(const SpatialCommand& c) {
         text += std::to_string(pts[i].x) + "," + std::to_string(pts[i].y) + "," + fmt(out[i].x) + "," + fmt(out[i].y) + "\n";
     std::vector<std::pair<std::string, std::string>> files;
     if (!c.save_file.empty()) {
-        char err[512];
-        char* json = CalSpatialToJson(cal.get(), err, sizeof err);
-        if (json == nullptr) fail(err);
-        files.emplace_back(c.save_file, json);
-        CalFreeJson(json);
+        try {
+            files.emplace_back(c.save_file, calmgr::to_json(cal));
+        } catch (const calmgr::Error& e) {
+            fail(e.cause());
+        }
     }
     if (!c.output.empty()) files.emplace_back(c.output, text);
     std::vector<std::string> inputs;

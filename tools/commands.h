@@ -10,6 +10,7 @@ void add_curve_command(CLI::App& app);
 void add_apply_command(CLI::App& app);
 void add_info_command(CLI::App& app);
 void add_check_command(CLI::App& app);
+void add_invert_command(CLI::App& app);
 void add_spatial_command(CLI::App& app);
 void add_fit_command(CLI::App& app);
 

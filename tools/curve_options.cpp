@@ -4,7 +4,7 @@
 // deferred so that the table is built once, by the last control.
 #include "curve_options.h"
 
-#include "calmgr_io.h"
+#include "calmgr/io.hpp"
 #include "output_guard.h"
 #include "parse.h"
 
@@ -76,10 +76,12 @@ void add_curve_options(CLI::App& cmd, CurveOptions& o) {
 calmgr::IntensityCalibration build_curve(const CurveOptions& o) {
     if (!o.cal_file.empty()) {
         check_input_path(o.cal_file);
-        char err[512];
-        IntensityCal* loaded = CalLoadIntensity(o.cal_file.c_str(), err, sizeof err);
-        if (loaded == nullptr) fail(err);
-        return calmgr::IntensityCalibration::adopt_owned(loaded);
+        try {
+            return calmgr::load_intensity(o.cal_file);
+        } catch (const calmgr::Error& e) {
+            if (e.status() == CAL_ERR_NOMEM) throw std::bad_alloc();
+            fail(e.cause());
+        }
     }
     if (o.points.empty() && o.csv.empty() && o.density.empty())
         fail("no curve given: use --points, --csv, --density or --cal");

@@ -1,11 +1,11 @@
 // What makes a calibration's numbers untrustworthy, as the library finds
-// it (ICalDiagnose), in words for people and as JSON for scripts: each
-// finding is a line naming the point or table entry concerned, then the
-// library's text for it.
+// it (IntensityView::diagnose), in words for people and as JSON for
+// scripts: each finding is a line naming the point or table entry
+// concerned, then the library's text for it.
 #pragma once
 
 #include "cal_info.h"
-#include "calmgr.h"
+#include "calmgr.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -14,19 +14,21 @@
 
 namespace tool {
 
+using Findings = std::vector<calmgr::Finding>;
+
 // Every finding, in the library's order.
-std::vector<CalFinding> diagnose(const calmgr::IntensityView& cal);
+Findings diagnose(const calmgr::IntensityView& cal);
 
 // "point 3 (64): another point has this input value but ...".
-std::string finding_line(const CalFinding& f, const CalSnapshot& cal);
+std::string finding_line(const calmgr::Finding& f, const CalSnapshot& cal);
 
 // "DUPLICATE_INPUT" for ICAL_DIAG_DUPLICATE_INPUT.
-std::string finding_name(uint32_t code);
+std::string finding_name(calmgr::Diag code);
 
-nlohmann::json findings_json(const std::vector<CalFinding>& findings, const CalSnapshot& cal);
+nlohmann::json findings_json(const Findings& findings, const CalSnapshot& cal);
 
 // Prints each finding as a warning; with strict, then refuses the
 // calibration (ToolError, exit status 3) when there is any.
-void report_findings(const std::vector<CalFinding>& findings, const CalSnapshot& cal, bool strict);
+void report_findings(const Findings& findings, const CalSnapshot& cal, bool strict);
 
 }  // namespace tool

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     tool::add_apply_command(app);
     tool::add_info_command(app);
     tool::add_check_command(app);
+    tool::add_invert_command(app);
     tool::add_spatial_command(app);
     tool::add_fit_command(app);
     std::string commands;

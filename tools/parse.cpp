@@ -62,10 +62,15 @@ std::pair<double, double> parse_pair(std::string_view text, const std::string& w
     return {parse_double(parts[0], what), parse_double(parts[1], what)};
 }
 
-std::vector<std::vector<double>> read_csv(const std::string& path, size_t columns) {
+namespace {
+
+// Calls row(fields, where) for each data line of a CSV file: blank lines,
+// lines starting with '#' and a first line without any number (a header)
+// are skipped; where is "file:line" for messages.
+template <class Row>
+void for_each_row(const std::string& path, Row&& row) {
     std::ifstream in(path);
     if (!in) fail("cannot open " + path + ": " + std::strerror(errno));
-    std::vector<std::vector<double>> rows;
     std::string line;
     size_t line_no = 0;
     bool first = true;
@@ -76,26 +81,39 @@ std::vector<std::vector<double>> read_csv(const std::string& path, size_t column
         // Semicolons or tabs separate fields as well as commas.
         const char sep = t.find(',') != std::string_view::npos ? ',' : t.find(';') != std::string_view::npos ? ';' : '\t';
         const auto fields = split(t, sep);
-        const std::string where = path + ":" + std::to_string(line_no);
-        std::vector<double> row;
         bool any_number = false;
         for (const auto& f : fields) {
             double v;
             if (try_double(f, v)) any_number = true;
         }
-        if (first && !any_number) {  // a header line
-            first = false;
-            continue;
-        }
+        const bool header = first && !any_number;
         first = false;
+        if (!header) row(fields, path + ":" + std::to_string(line_no));
+    }
+    if (in.bad()) fail("cannot read " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::vector<std::vector<double>> read_csv(const std::string& path, size_t columns) {
+    std::vector<std::vector<double>> rows;
+    for_each_row(path, [&](const std::vector<std::string>& fields, const std::string& where) {
         if (fields.size() != columns)
             fail(where + ": expected " + std::to_string(columns) + (columns == 1 ? " value" : " comma-separated values") +
                  ", found " + std::to_string(fields.size()));
+        std::vector<double> row;
         for (const auto& f : fields) row.push_back(parse_double(f, where));
         rows.push_back(std::move(row));
-    }
-    if (in.bad()) fail("cannot read " + path + ": " + std::strerror(errno));
+    });
     return rows;
+}
+
+std::vector<double> read_csv_column(const std::string& path) {
+    std::vector<double> values;
+    for_each_row(path, [&](const std::vector<std::string>& fields, const std::string& where) {
+        values.push_back(parse_double(fields.front(), where));
+    });
+    return values;
 }
 
 std::string fmt(double v) {

@@ -26,6 +26,9 @@ std::vector<std::string> split(std::string_view text, char sep);
 // starting with '#' are skipped; the first remaining line may be a header
 // when none of its fields is a number. Errors name the file and line.
 std::vector<std::vector<double>> read_csv(const std::string& path, size_t columns);
+// The first column of a CSV file's rows (as read_csv); further columns are
+// ignored and need not be numbers.
+std::vector<double> read_csv_column(const std::string& path);
 
 // The shortest decimal that reads back as the same double; a negative
 // zero prints as 0.

@@ -58,11 +58,15 @@ RowConverter::RowConverter(const IntensityCal* cal, const PageLayout& page, cons
 
 void RowConverter::lookup(const void* samples, void* out) {
     const bool per_sample = page_.is_float;  // float codes count samples, RGB codes pixels
-    const uint32_t count = static_cast<uint32_t>(per_sample ? size_t{page_.width} * page_.colour : page_.width);
+    const uint64_t count = per_sample ? uint64_t{page_.width} * page_.colour : page_.width;
     const uint32_t type = page_.colour_type() | (options_.double_output ? 0u : ICAL_LOOKUP_FLOAT);
-    const int32_t st = ICalLookupEx(cal_, type, samples, count, out);
+    CalLookupStats row{};
+    const int32_t st = ICalLookupPolicy(cal_, type, samples, count, out, options_.policy, &row);
     if (st != CAL_OK) fail("the lookup failed (status " + std::to_string(st) + ")");
     colour_values_ += size_t{page_.width} * page_.colour;
+    stats_.below += row.below;
+    stats_.above += row.above;
+    stats_.nan += row.nan;
 }
 
 void RowConverter::convert(const uint8_t* raw, void* out) {

@@ -90,8 +90,12 @@ inline DD div(const DD& a, const DD& b) {
     return add(quick_two_sum(q1, q2), q3);
 }
 
-// Square root of a >= 0 by one Newton step from the double root.
+// a * 2^e, exact while neither part overflows or becomes subnormal.
+inline DD ldexp(const DD& a, int e) { return {std::ldexp(a.hi, e), std::ldexp(a.lo, e)}; }
+
+// Square root of a >= 0 (NaN stays NaN) by one Newton step from the double root.
 inline DD sqrt(const DD& a) {
+    if (std::isnan(a.hi)) return a;
     if (!(a.hi > 0.0)) return {0.0, 0.0};
     const double x = std::sqrt(a.hi);
     const DD r = sub(a, two_prod(x, x));

@@ -20,6 +20,8 @@
 #include "fit/ddouble.h"
 #include "fit/report_algebra.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 namespace calmgr {
@@ -208,6 +210,18 @@ int32_t fit_report(const FitSamples& s, int16_t degree, CalFitReport* report) {
         fitalg::taylor_shift(column, m, -scale.centre_scaled);
         for (int k = 0; k < m; ++k) w[k][col] = column[k];
     }
+    // Each row of w brought to magnitude about one by a power of two (an
+    // exact scaling): far from the data the rows grow so large that their
+    // products would overflow the double-double arithmetic and give NaN
+    // where the covariance is merely large, or infinite.
+    int w_exp[kMaxCoeffs] = {};
+    for (int j = 0; j < m; ++j) {
+        double big = 0.0;
+        for (int k = 0; k < m; ++k) big = std::fmax(big, std::fabs(w[j][k].hi));
+        if (!(big > 0.0 && big <= DBL_MAX)) continue;
+        w_exp[j] = std::ilogb(big);
+        for (int k = 0; k < m; ++k) w[j][k] = dd::ldexp(w[j][k], -w_exp[j]);
+    }
 
     CalFitReport out;
     std::memset(&out, 0, sizeof out);
@@ -220,8 +234,8 @@ int32_t fit_report(const FitSamples& s, int16_t degree, CalFitReport* report) {
             DD sum{};
             for (int k = 0; k < m; ++k) sum = dd::add(sum, dd::mul(w[j][k], w[l][k]));
             const DD cov = dd::mul(sum, variance);
-            out.covariance[j][l] = scaled(cov, j_exp + scale.y_exp - l * scale.x_exp);
-            if (j == l) out.std_errors[j] = scaled(dd::sqrt(cov), j_exp);
+            out.covariance[j][l] = scaled(cov, j_exp + scale.y_exp - l * scale.x_exp + w_exp[j] + w_exp[l]);
+            if (j == l) out.std_errors[j] = scaled(dd::sqrt(cov), j_exp + w_exp[j]);
         }
     }
     out.residual_sd = scaled(dd::sqrt(variance), scale.y_exp);

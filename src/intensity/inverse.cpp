@@ -179,7 +179,9 @@ double miss(const Grid& g, double x, double v) {
 // through before a direction is given up: no input within kMaxTies ulps of
 // the result comes closer. On a monotonic table the other direction can
 // only lead away; elsewhere (near a turn, or from a NaN lookup) it is
-// tried as well.
+// tried as well. NaN when no input near x looks up to a finite distance
+// from v: where the table's own differences overflow, the lookup gives NaN
+// or infinities, and no input can be offered.
 [[gnu::noinline]] double polish(const Grid& g, double x, double v, double r, bool rising, bool monotonic) {
     double err = std::isnan(r) ? INFINITY : std::fabs(r - v);
     const bool up_first = (r < v) == rising;
@@ -203,7 +205,7 @@ double miss(const Grid& g, double x, double v) {
         }
         if (best != x) return best;
     }
-    return x;
+    return std::isinf(err) ? kNaN : x;
 }
 
 inline double settle(const Grid& g, double x, double v, bool rising, bool monotonic) {
@@ -287,7 +289,12 @@ template <bool Rising>
         // this segment (its checks all pass there).
         const double at = (x - g.lo) * g.scale;
         const double r = at >= base && at < base + 1.0 ? a + ((at + 0.0) - base) * d : kern::interp_one(g, x);
-        inputs[k] = r == v ? x : polish(g, x, v, r, Rising, true);
+        if (r == v) {
+            inputs[k] = x;
+        } else {
+            inputs[k] = polish(g, x, v, r, Rising, true);
+            missed += std::isnan(inputs[k]) ? 1 : 0;
+        }
     }
     return missed;
 }
@@ -308,12 +315,8 @@ uint64_t invert(const Grid& g, const double* values, uint64_t count, double* inp
         Hit h{};
         const bool once = listed ? solve_stretches(g.table, stretches, found, v, h)
                                  : solve_segments(g.table, entries, v, h);
-        if (once) {
-            inputs[k] = settle(g, input_at(g, step, h.pos), v, h.rising, false);
-        } else {
-            inputs[k] = kNaN;
-            ++missed;
-        }
+        inputs[k] = once ? settle(g, input_at(g, step, h.pos), v, h.rising, false) : kNaN;
+        missed += std::isnan(inputs[k]) ? 1 : 0;
     }
     return missed;
 }

@@ -65,7 +65,17 @@ TEST(CurveCommand, TableInputColumnIsTheGridTheLibraryUsed) {
         ASSERT_EQ(run_tool({"curve", "--points", "0:0,300:1,900:5,1200:6", "--fit", fit, "--range", "-3.7:1234.9",
                             "--size", "997", "--table", file}).status, 0);
         const auto rows = lines(slurp(file));
-        const auto grid = calmgr::grid_inputs(range, 997, rule);
+        // The builders' own rules, written out: least squares runs a sum,
+        // piecewise interpolation multiplies.
+        std::vector<double> grid(997);
+        const double step = (range.max - range.min) / 996.0;
+        double x = range.min;
+        for (size_t i = 0; i < grid.size(); ++i) {
+            volatile double product = static_cast<double>(i) * step;
+            grid[i] = rule == calmgr::GridRule::RunningSum ? x : range.min + product;
+            x += step;
+        }
+        EXPECT_EQ(grid, calmgr::grid_inputs(range, 997, rule));
         ASSERT_EQ(rows.size(), grid.size() + 1);
         size_t differ = 0;
         for (size_t i = 0; i < grid.size(); ++i) differ += std::stod(rows[i + 1]) != grid[i];
@@ -189,7 +199,7 @@ TEST(FitCommand, EvaluatesAtPointsAndOnAGrid) {
 }
 
 TEST(HelpAndUsage, EverySubcommandHasHelp) {
-    for (const char* sub : {"curve", "apply", "info", "check", "spatial", "fit"}) {
+    for (const char* sub : {"curve", "apply", "info", "check", "invert", "spatial", "fit"}) {
         const ToolRun r = run_tool({sub, "--help"});
         EXPECT_EQ(r.status, 0) << sub;
         EXPECT_NE(r.out.find("Usage:"), std::string::npos) << sub;

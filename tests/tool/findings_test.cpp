@@ -4,6 +4,8 @@
 // nothing written).
 #include "tool_support.h"
 
+#include "calmgr.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -70,5 +72,55 @@ TEST(Findings, CheckListsThemWithItsExitStatus) {
     r = run_tool({"check", "--points", "0:0,1:1", "--range", "5:5"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("--range"), std::string::npos) << r.err;
+    fs::remove_all(dir);
+}
+
+TEST(Invert, ValuesBackToInputsWithUnresolvedNamed) {
+    const auto dir = scratch("invert");
+    const std::string cal = (dir / "c.json").string();
+    ASSERT_EQ(run_tool({"curve", "--points", "0:0,100:1,255:4", "--fit", "poly2", "--save", cal}).status, 0);
+    write_text(dir / "v.csv", "od,label\n0.5,a\n2,b\n");
+    ToolRun r = run_tool({"invert", "--cal", cal, "1", "9", "--csv", (dir / "v.csv").string(), "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    ASSERT_EQ(doc["values"].size(), 4u);
+    EXPECT_EQ(doc["unresolved"], 1);
+    EXPECT_TRUE(doc["values"][1]["input"].is_null());  // 9 lies beyond the table
+    // Each input found looks up to its value again.
+    IntensityCal* c = ICalCreate();
+    CalPoint pts[3] = {{0, 0}, {100, 1}, {255, 4}};
+    ASSERT_EQ(ICalControl(c, ICAL_SET_FIT_TYPE, ICAL_FIT_POLY2, 1, nullptr), CAL_OK);
+    ASSERT_EQ(ICalControl(c, ICAL_SET_POINTS, 3, 0, pts), CAL_OK);
+    for (const size_t i : {0u, 2u, 3u}) {
+        const double in = doc["values"][i]["input"].get<double>();
+        double back = 0;
+        ASSERT_EQ(ICalLookupEx(c, ICAL_SAMPLE_F64, &in, 1, &back), CAL_OK);
+        EXPECT_NEAR(back, doc["values"][i]["calibrated"].get<double>(), 1e-12);
+    }
+    ICalDestroy(c);
+    EXPECT_NE(r.err.find("calmgr: warning: 1 of 4 values have no input"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("calibrated,input\n1,"), std::string::npos) << r.err;
+
+    r = run_tool({"invert", "--cal", cal});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("no values to invert"), std::string::npos) << r.err;
+
+    // A curve that rises and falls takes 1 twice: no single answer.
+    const std::string hill = (dir / "hill.json").string();
+    ASSERT_EQ(run_tool({"curve", "--points", "0:0,128:2,255:0", "--fit", "poly2", "--save", hill}).status, 0);
+    r = run_tool({"invert", "--cal", hill, "1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["values"][0]["input"].is_null()) << r.out;
+    EXPECT_NE(r.err.find("1 of 1 values have no input"), std::string::npos) << r.err;
+
+    // The calibration's findings are warned about, and --strict refuses it.
+    const std::string dup = (dir / "dup.json").string();
+    ASSERT_EQ(run_tool({"curve", "--points", kDuplicate, "--save", dup}).status, 0);
+    r = run_tool({"invert", "--cal", dup, "1.5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.err).at(0), kWarning);
+    r = run_tool({"invert", "--cal", dup, "1.5", "--strict"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(r.out, "");
     fs::remove_all(dir);
 }

@@ -165,4 +165,27 @@ TEST(FitReport, FifteenthDegreeOnAWideSpan) {
     EXPECT_NEAR(r.r_squared, 1.0, 1e-12);
 }
 
+
+TEST(FitReport, CovarianceFarFromTheDataIsNotNaNWithZeroErrors) {
+    // Abscissae 1e6 + k * 1e-9: in powers of x the constant term's variance
+    // is far beyond the doubles. It was NaN, with a standard error of 0;
+    // now the covariance overflows to infinity and the standard errors,
+    // still representable, are its roots.
+    std::vector<RealPoint> s;
+    for (int k = 0; k < 40; ++k) s.push_back({1e6 + k * 1e-9, static_cast<double>(k % 3)});
+    CalFitReport r;
+    ASSERT_EQ(fit(s, 12, r), CAL_OK);
+    for (int j = 0; j <= 12; ++j) {
+        const double var = r.covariance[j][j], se = r.std_errors[j];
+        EXPECT_FALSE(std::isnan(var) || std::isnan(se)) << "c" << j;
+        EXPECT_GT(se, 0.0) << "c" << j;
+        if (std::isinf(var)) {
+            EXPECT_GE(se, 0x1p511) << "c" << j;
+        } else {
+            EXPECT_NEAR(se * se, var, 1e-12 * var) << "c" << j;
+        }
+    }
+    EXPECT_TRUE(std::isinf(r.covariance[0][0]));
+}
+
 }  // namespace

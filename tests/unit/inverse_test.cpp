@@ -323,6 +323,22 @@ TEST(Inverse, SteepSegmentsSettleOnTheClosestInput) {
     expect_consistent(&c.rec, values);
 }
 
+TEST(Inverse, InputsWhoseLookupIsNotFiniteAreNotOffered) {
+    // Entries whose difference overflows: the forward lookup gives NaN at
+    // the first entry (0 * inf) and infinities inside the segment, so no
+    // input looks up to these values, and none may be reported as found.
+    RawCal c({-1e308, 1e308}, 0.0, 1.0);
+    uint64_t unresolved = 0;
+    const std::vector<double> in = invert(&c.rec, {-1e308, 0.0, 1e300}, &unresolved);
+    EXPECT_TRUE(std::isnan(in[0]) && std::isnan(in[1]) && std::isnan(in[2])) << in[0] << " " << in[1] << " " << in[2];
+    EXPECT_EQ(unresolved, 3u);
+    // The same segment inside a table that turns (the general search).
+    RawCal turn({-1e308, 1e308, 0.0}, 0.0, 2.0);
+    const std::vector<double> in2 = invert(&turn.rec, {-1e308}, &unresolved);
+    EXPECT_TRUE(std::isnan(in2[0])) << in2[0];
+    EXPECT_EQ(unresolved, 1u);
+}
+
 TEST(Inverse, UnusableCalibrationsResolveNothing) {
     Cal none;
     ASSERT_EQ(ICalControl(none.p, ICAL_SET_TYPE, ICAL_TYPE_NONE, 0, nullptr), CAL_OK);
