@@ -63,6 +63,7 @@ def test_plain_samples_match_the_c_lookup(clib: CLib, cal_kind: str, kind: str, 
         assert bits_equal(got.reshape(-1), ref)
 
 
+@pytest.mark.filterwarnings("ignore::calmgr.CalibrationWarning")  # the default range
 @pytest.mark.parametrize("cal_kind", sorted(CALS))
 @pytest.mark.parametrize("kind,code", [("uint8", 3), ("uint16", 8)])
 @pytest.mark.parametrize("out", [np.float64, np.float32])
