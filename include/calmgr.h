@@ -15,7 +15,13 @@
  *  - Strings (names, units) are zero-terminated, at most 127 characters,
  *    exchanged through 128-byte buffers. Longer input is truncated.
  *  - The library keeps process-wide state and takes no locks: callers
- *    serialise all calls into it.
+ *    serialise all calls into it, with one exception. The calls that only
+ *    read a calibration and allocate nothing (ICalLookup, ICalLookupEx,
+ *    ICalLookupPolicy, ICalInverse, ICalDiagnose and SCalPixToCU) may run
+ *    at the same time from any number of threads, on the same calibration
+ *    or on different ones, as long as no call that creates, changes or
+ *    destroys a calibration, or installs image-library services, runs
+ *    meanwhile on the calibrations they read.
  *
  * The header is valid C99 and C++17.
  */
