@@ -30,11 +30,11 @@ LIBRARIES = {"libcalmgr.so": "", "libcalmgr_io.so": os.path.join("src", "io")}
 def header_version() -> str:
     # calmgr/_header.py imports nothing from the package (or numpy), so it
     # loads here before anything is installed.
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "_calmgr_header", os.path.join(HERE, "calmgr", "_header.py"))
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    assert found is not None and found.loader is not None
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return str(module.version_from_header(HEADER))
 
 

@@ -100,9 +100,9 @@ def test_the_on_disk_example_writes_the_in_memory_bits(tmp_path) -> None:
                        capture_output=True, text=True, timeout=600)
     assert r.returncode == 0, r.stderr
     assert "peak resident memory" in r.stdout
-    spec = importlib.util.spec_from_file_location("dask_memmap", example)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dask_memmap", example)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     raw = np.fromfile(image, np.uint16).reshape(1000, 1000)
     with module.calibration() as cal:
         expected = cal.lookup(raw, dtype=np.float32)

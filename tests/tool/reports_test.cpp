@@ -117,12 +117,12 @@ TEST(FitReport, TextAndWarningForAnExactFit) {
 TEST(CurveReport, TheFitBehindTheTableInItsOwnSpace) {
     const auto dir = scratch("curvereport");
     const std::vector<RealPoint> pts = {{0, 0.2}, {60, 0.9}, {130, 2.5}, {200, 7.0}, {255, 12.0}};
-    std::string spec;
-    for (const auto& p : pts) spec += (spec.empty() ? "" : ",") + std::to_string(p.x) + ":" + std::to_string(p.y);
+    std::string points_arg;
+    for (const auto& p : pts) points_arg += (points_arg.empty() ? "" : ",") + std::to_string(p.x) + ":" + std::to_string(p.y);
     for (const auto& [fit, y_space] :
          {std::pair{"poly2", "calibrated value"}, std::pair{"exp1", "ln(calibrated value)"}}) {
         SCOPED_TRACE(fit);
-        const auto doc = report_of({"curve", "--points", spec, "--fit", fit, "--report", "--json"});
+        const auto doc = report_of({"curve", "--points", points_arg, "--fit", fit, "--report", "--json"});
         ASSERT_TRUE(doc.contains("fit_report"));
         const auto& rep = doc["fit_report"];
         EXPECT_EQ(rep["y"], y_space);
@@ -139,14 +139,14 @@ TEST(CurveReport, TheFitBehindTheTableInItsOwnSpace) {
         EXPECT_DOUBLE_EQ(rep["r_squared"].get<double>(), want.r_squared);
     }
     // Text: the report follows the summary.
-    ToolRun r = run_tool({"curve", "--points", spec, "--fit", "log2", "--report"});
+    ToolRun r = run_tool({"curve", "--points", points_arg, "--fit", "log2", "--report"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("fitted:           e^-(calibrated value) against input, degree 2, 5 samples"),
               std::string::npos)
         << r.out;
 
     // A piecewise table has no fit behind it: refused, nothing written.
-    r = run_tool({"curve", "--points", spec, "--report", "--save", (dir / "c.json").string()});
+    r = run_tool({"curve", "--points", points_arg, "--report", "--save", (dir / "c.json").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("--report: no least-squares fit made this table"), std::string::npos) << r.err;
     EXPECT_TRUE(entries(dir).empty());
