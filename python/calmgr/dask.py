@@ -22,13 +22,16 @@ import numpy as np
 import numpy.typing as npt
 from dask.array.core import Array, asarray
 
-from . import _lookup
+from . import _diag, _lookup
 from ._lookup import NanChoice, OutsideChoice
 from .intensity import IntensityCal
 
 __all__ = ["forget", "lookup"]
 
 _asarray: Any = asarray  # dask's own functions carry no types
+
+# Sample dtypes that cannot leave the default range 0..255.
+_WITHIN_DEFAULT = (np.dtype(np.uint8), np.dtype(np.bool_))
 
 # Calibrations rebuilt in this process, by document; the last few are kept
 # (one dropped from here is destroyed once no lookup holds it any more).
@@ -97,6 +100,13 @@ def lookup(cal: IntensityCal, darray: Any, dtype: npt.DTypeLike = None, *,
     samples: Any = _asarray(darray)
     # Refuse a sample dtype now rather than in the middle of a computation.
     _lookup.samples_array(np.zeros((0,) * max(samples.ndim, 1), samples.dtype))
+    if not cal._range_chosen and outside == "clamp" and samples.dtype not in _WITHIN_DEFAULT:
+        # Chunks are counted where they run, out of the caller's sight: say it now.
+        lo, hi = cal.range
+        _diag.warn(f"calibration {cal.name!r} keeps the default range {lo:g}..{hi:g} that "
+                   f"nobody chose: {samples.dtype} samples beyond it would take the table's "
+                   "end values unnoticed; build it with range=(min, max) or dtype=, or look up "
+                   "with outside='nan'")
     document = cal.to_json()
     meta: Optional[npt.NDArray[Any]] = np.empty((0,) * samples.ndim, out_dtype)
     result: Array = samples.map_blocks(_block, document, out_dtype.str, outside, nan,

@@ -4,6 +4,8 @@ cluster of worker processes (where only the saved document can travel)."""
 
 from __future__ import annotations
 
+import warnings
+
 import numpy as np
 import pytest
 
@@ -69,7 +71,7 @@ def test_the_graph_keeps_the_calibration_as_it_was_and_refuses_bad_samples() -> 
         # (and the calibration rebuilt for it) a moment after the error
         # reaches the caller, which the leak check would count.
         with pytest.raises(ValueError, match="sample -5"):
-            calmgr.dask.lookup(cal, negative).compute(scheduler="synchronous")
+            calmgr.dask.lookup(cal, negative, outside="nan").compute(scheduler="synchronous")
 
 
 def test_a_local_cluster_of_two_workers_gives_the_same_bits() -> None:
@@ -110,3 +112,18 @@ def test_the_on_disk_example_writes_the_in_memory_bits(tmp_path) -> None:
     with module.calibration() as cal:
         expected = cal.lookup(raw, dtype=np.float32)
     assert bits_equal(np.fromfile(out, np.float32).reshape(1000, 1000), expected)
+
+
+def test_a_default_range_is_questioned_before_the_chunks_run_out_of_sight() -> None:
+    wide = da.from_array(np.array([10, 300, 4000], dtype=np.uint16), chunks=2)
+    with calmgr.IntensityCal.from_points([(0, 0.0), (255, 1.0)]) as cal:
+        with pytest.warns(calmgr.CalibrationWarning, match="default range 0..255.*uint16"):
+            calmgr.dask.lookup(cal, wide)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            calmgr.dask.lookup(cal, da.zeros(4, dtype=np.uint8))  # cannot leave it
+            calmgr.dask.lookup(cal, wide, outside="nan")  # nothing is clamped
+    with calmgr.IntensityCal.from_points([(0, 0.0), (255, 1.0)], dtype=np.uint16) as cal, \
+            warnings.catch_warnings():
+        warnings.simplefilter("error")
+        calmgr.dask.lookup(cal, wide)
