@@ -8,6 +8,7 @@
 #include "parse.h"
 #include "progress.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -31,17 +32,22 @@ std::string percent(uint64_t part, uint64_t whole) {
     return buf;
 }
 
-// Warnings about values the calibration does not cover.
-void warn_outside(const std::string& input, const ConvertReport& r, const CalSnapshot& info, uint32_t policy) {
+// Warnings about values the calibration does not cover. The counts are of
+// colour samples: pixels of grey pages, three per pixel of RGB ones.
+void warn_outside(const std::string& input, const ApplyResult& applied, const CalSnapshot& info, uint32_t policy) {
+    const ConvertReport& r = applied.report;
     if (r.colour_values == 0) return;
+    const bool grey = std::all_of(applied.pages.begin(), applied.pages.end(),
+                                  [](const PageLayout& p) { return p.colour == 1; });
+    const std::string of = std::string(" % of ") + (grey ? "pixels" : "colour samples");
     const std::string range = fmt(info.range.min) + ".." + fmt(info.range.max);
     const std::string fate = (policy & ICAL_POLICY_OUTSIDE_NAN) != 0 ? "; they are NaN (--outside nan)" : "; give --range";
     if (r.stats.below > 0)
-        warn(input + ": " + percent(r.stats.below, r.colour_values) + " % of pixels lie below the calibrated range " + range + fate);
+        warn(input + ": " + percent(r.stats.below, r.colour_values) + of + " lie below the calibrated range " + range + fate);
     if (r.stats.above > 0)
-        warn(input + ": " + percent(r.stats.above, r.colour_values) + " % of pixels lie above the calibrated range " + range + fate);
+        warn(input + ": " + percent(r.stats.above, r.colour_values) + of + " lie above the calibrated range " + range + fate);
     if (r.stats.nan > 0)
-        warn(input + ": " + percent(r.stats.nan, r.colour_values) + " % of pixels are NaN (no data)" +
+        warn(input + ": " + percent(r.stats.nan, r.colour_values) + of + " are NaN (no data)" +
              ((policy & ICAL_POLICY_NAN_PROPAGATE) != 0 ? "; they stay NaN" : "; they take the first table entry (--nan first-entry)"));
 }
 
@@ -122,7 +128,7 @@ void run_batch(const IntensityCal* cal, const CalSnapshot& info, const std::vect
             std::printf("%s\n", result_line(job, r, o.settings.format.double_output).c_str());
             std::fflush(stdout);
             for (const auto& note : r.report.notes) warn(note);
-            warn_outside(job.input, r.report, info, o.settings.convert.policy);
+            warn_outside(job.input, r, info, o.settings.convert.policy);
         } catch (const ToolError& e) {
             bar.clear();
             if (!batch) throw;

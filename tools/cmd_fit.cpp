@@ -117,7 +117,7 @@ void run_fit(const FitCommand& c) {
         write_text_files({{c.output, text}}, c.csv.empty() ? std::vector<std::string>{} : std::vector{c.csv});
     if (c.json) {
         nlohmann::json doc = {{"degree", c.degree}, {"samples", samples.size()}};
-        if (report) doc["report"] = fit_report_json(*report, space);
+        if (report) doc["fit_report"] = fit_report_json(*report, space);
         if (evaluating) {
             nlohmann::json values = nlohmann::json::array();
             for (const auto& p : out) values.push_back({json_number(p.x), json_number(p.y)});

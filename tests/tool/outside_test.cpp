@@ -109,3 +109,25 @@ TEST(ApplyOutside, NanSamplesStayNanUnlessAskedAndBelowIsCounted) {
     EXPECT_FALSE(fs::exists(dir / "out.tif"));
     fs::remove_all(dir);
 }
+
+TEST(ApplyOutside, RgbCountsAreOfColourSamplesNotPixels) {
+    const auto dir = scratch("outsidergb");
+    TiffLayout s;
+    s.width = 2;
+    s.height = 1;
+    s.spp = 3;
+    s.bps = 16;
+    s.photometric = PHOTOMETRIC_RGB;
+    // One pixel wholly inside 0..255, one with a single channel above it.
+    const uint16_t v[6] = {10, 20, 30, 40, 50, 4000};
+    s.data.resize(sizeof v);
+    std::memcpy(s.data.data(), v, sizeof v);
+    write_tiff(dir / "in.tif", s);
+    const ToolRun r = apply(dir, {});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(": 16.7 % of colour samples lie above the calibrated range 0..255; give --range"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("of pixels"), std::string::npos) << r.err;
+    fs::remove_all(dir);
+}

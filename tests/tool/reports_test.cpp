@@ -77,8 +77,8 @@ TEST(FitReport, CertifiedValuesThroughTheCommandLine) {
         write_text(dir / "s.csv", strd_csv(set));
         const auto doc = report_of({"fit", "--csv", (dir / "s.csv").string(), "--degree", std::to_string(degree),
                                     "--report", "--json"});
-        ASSERT_TRUE(doc.contains("report"));
-        const auto& rep = doc["report"];
+        ASSERT_TRUE(doc.contains("fit_report"));
+        const auto& rep = doc["fit_report"];
         EXPECT_EQ(rep["degree"], degree);
         EXPECT_FALSE(doc.contains("values"));
         for (int k = 0; k <= degree; ++k) {
