@@ -5,8 +5,11 @@
 #include "calmgr_io.h"
 #include "io/io_error.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <type_traits>
 
 namespace calmgr::io {
 namespace {
@@ -21,11 +24,35 @@ const char* kind(const Json& v) {
     fail(CALIO_ERR_FORMAT, field + ": expected " + expected + ", found " + kind(v));
 }
 
+// The library's DOM builder, except that a number too large for a double
+// is reported with its position, as syntax errors are: its own message
+// for that case says only which number.
+struct Builder : nlohmann::detail::json_sax_dom_parser<Json> {
+    Builder(Json& root, const std::string& text) : json_sax_dom_parser(root), text(text) {}
+    const std::string& text;
+    template <class Exception>
+    bool parse_error(std::size_t offset, const std::string& token, const Exception& e) {
+        if constexpr (std::is_same_v<Exception, Json::out_of_range>) {
+            // offset counts the characters read, the number's last included.
+            const size_t end = std::min(offset, text.size());
+            const size_t line_start = text.rfind('\n', end == 0 ? 0 : end - 1);
+            const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + end, '\n'));
+            const size_t column = end - (line_start == std::string::npos ? 0 : line_start + 1);
+            fail(CALIO_ERR_FORMAT, "malformed JSON: number overflow parsing '" + token + "' at line " +
+                                       std::to_string(line) + ", column " + std::to_string(column));
+        }
+        throw e;
+    }
+};
+
 }  // namespace
 
 Json parse_document(const std::string& text) {
     try {
-        return Json::parse(text);
+        Json root;
+        Builder builder(root, text);
+        Json::sax_parse(text, &builder);
+        return root;
     } catch (const Json::exception& e) {
         // Keep the library's explanation, drop its "[json.exception...]" tag.
         std::string what = e.what();

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -109,7 +110,8 @@ TEST(LoadErrors, NonFiniteWhereNotAllowed) {
     const auto pos = text.find("\"range_max\":255.0");
     ASSERT_NE(pos, std::string::npos) << text;
     text.replace(pos, 17, "\"range_max\":1e400");
-    expect_refused(text, "malformed JSON: number overflow parsing '1e400'");
+    expect_refused(text, "malformed JSON: number overflow parsing '1e400' at line 1, column " +
+                             std::to_string(pos + 17));  // its last digit
     json doc = valid_intensity();
     doc["black_level"] = "NaN";
     expect_refused(doc.dump(), "black_level: expected a number");
@@ -125,6 +127,18 @@ TEST(LoadErrors, NonFiniteWhereNotAllowed) {
     doc = valid_table();
     doc["table"][2] = "nan";
     expect_refused(doc.dump(), "table[2]: expected a number, \"NaN\"");
+}
+
+TEST(LoadErrors, NumberOverflowSaysWhereItIsLikeEverySyntaxError) {
+    // Several lines, the number neither first nor last on its own.
+    std::string text = valid_intensity().dump(2);
+    const auto pos = text.find("\"range_min\": 0.0");
+    ASSERT_NE(pos, std::string::npos) << text;
+    text.replace(pos, 16, "\"range_min\": -1.5e+380");
+    const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n');
+    const auto column = pos - text.rfind('\n', pos) + 21;  // the number's last digit
+    expect_refused(text, "number overflow parsing '-1.5e+380' at line " + std::to_string(line) + ", column " +
+                             std::to_string(column));
 }
 
 TEST(LoadErrors, InconsistentOrOutOfRangeSettings) {
