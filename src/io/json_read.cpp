@@ -41,7 +41,7 @@ struct Builder : nlohmann::detail::json_sax_dom_parser<Json> {
             fail(CALIO_ERR_FORMAT, "malformed JSON: number overflow parsing '" + token + "' at line " +
                                        std::to_string(line) + ", column " + std::to_string(column));
         }
-        throw e;
+        return json_sax_dom_parser::parse_error(offset, token, e);
     }
 };
 
